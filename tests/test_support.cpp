@@ -1,0 +1,98 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace orvelle::test {
+
+ScopedTempDir::ScopedTempDir() {
+  std::random_device rd;
+  std::mt19937_64 gen(rd());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = fs::temp_directory_path() / ("orvelle-test-" + std::to_string(gen() % 1000000000ULL));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ec;
+  // Make everything writable again so that read-only test files do not stay behind.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+std::string ScopedTempDir::Sub(const std::string& relative) const {
+  return (fs::path(path_) / relative).string();
+}
+
+static std::string FromEnvOrShared(const char* var, const char* sub) {
+  if (const char* v = std::getenv(var); v && *v) {
+    return fs::is_directory(v) ? std::string(v) : std::string();
+  }
+  fs::path p = fs::path(ORVELLE_SOURCE_DIR) / ".." / "shared" / "fixtures" / sub;
+  std::error_code ec;
+  if (fs::is_directory(p, ec)) return fs::canonical(p, ec).string();
+  return std::string();
+}
+
+std::string AccessFixturesDir() { return FromEnvOrShared("ORVELLE_FIXTURES", "access"); }
+
+std::string EncryptedFixturesDir() {
+  return FromEnvOrShared("ORVELLE_FIXTURES_ENCRYPTED", "access-encrypted");
+}
+
+std::string DebianTestDataDir() {
+  if (const char* v = std::getenv("ORVELLE_TEST_DATA"); v && *v) {
+    return fs::is_directory(v) ? std::string(v) : std::string();
+  }
+  fs::path p = fs::path(ORVELLE_SOURCE_DIR) / "build" / "test-data";
+  std::error_code ec;
+  return fs::is_directory(p, ec) ? p.string() : std::string();
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  fs::path p(path);
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::string BuiltProgram(const std::string& name) {
+#ifdef _WIN32
+  return (fs::path(ORVELLE_BINARY_DIR) / (name + ".exe")).string();
+#else
+  return (fs::path(ORVELLE_BINARY_DIR) / name).string();
+#endif
+}
+
+}  // namespace orvelle::test
