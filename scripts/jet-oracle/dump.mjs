@@ -1,0 +1,31 @@
+// Second independent reader for the engine's tests: prints a table of an Access file in the
+// same shape as `mdb-export -d US -R RS -Q`: a header line, then one record per row, fields
+// separated by 0x1F, records by 0x1E. Booleans print as 1/0 and nulls as nothing, like
+// mdbtools. Without a table name it prints the user tables, one per line.
+import { readFileSync } from "node:fs";
+import MDBReader from "mdb-reader";
+
+const [file, table] = process.argv.slice(2);
+const reader = new MDBReader(readFileSync(file));
+if (table === undefined) {
+  for (const name of reader.getTableNames()) process.stdout.write(name + "\n");
+} else {
+  const t = reader.getTable(table);
+  const names = t.getColumnNames();
+  const out = [names.join("\x1f")];
+  for (const row of t.getData()) {
+    out.push(
+      names
+        .map((n) => {
+          const v = row[n];
+          if (v === null || v === undefined) return "";
+          if (typeof v === "boolean") return v ? "1" : "0";
+          if (typeof v === "string" || typeof v === "number" || typeof v === "bigint")
+            return String(v);
+          return "?";
+        })
+        .join("\x1f"),
+    );
+  }
+  process.stdout.write(out.join("\x1e"));
+}

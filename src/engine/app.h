@@ -1,0 +1,33 @@
+// The application object and the process-wide references. Start-up creates the objects in
+// the order App, Info, Project, Main, Match and shut-down frees them in reverse; each
+// reference is null while its object does not exist.
+#pragma once
+
+#include <string>
+
+#include "engine/types.h"
+
+namespace orvelle {
+
+class TkxApp {
+ public:
+  TkxApp(std::string exe_path, std::string first_arg)
+      : ExePath(std::move(exe_path)), FirstArg(std::move(first_arg)) {}
+  const std::string ExePath;   // full path of the running program
+  const std::string FirstArg;  // first command-line argument, empty when none
+};
+
+extern TkxApp* kxApp;
+extern TkxInfo* kxInfo;
+extern TkxProject* kxProject;
+extern TkxMain* kxMain;
+extern TkxMatchBase* kxMatch;
+
+// Fills the application descriptor of `project` with this product's values.
+void FillDescriptor(TkxProject& project);
+
+// The whole program: start-up, the console-or-window decision, shut-down. Returns the
+// process exit code.
+int RunApplication(int argc, char** argv);
+
+}  // namespace orvelle

@@ -1,0 +1,96 @@
+// File-system seam: everything the framework asks of the file system goes through here, so
+// that the POSIX and Win32 builds differ only in fs_posix.cpp / fs_win32.cpp.
+// All paths are UTF-8 text; the Win32 implementation converts to UTF-16 at each call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace orvelle::fs {
+
+// Attribute bits, with the Windows values on every platform. POSIX reports "hidden" for a
+// name that starts with a dot, "read-only" for a file its owner cannot write, "directory"
+// for folders (a link to a folder counts as a folder) and "archive" for everything else.
+enum : uint32_t {
+  kAttrReadOnly = 0x1,
+  kAttrHidden = 0x2,
+  kAttrSystem = 0x4,
+  kAttrVolume = 0x8,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrDevice = 0x40,
+  kAttrNormal = 0x80,
+  kAttrTemporary = 0x100,
+  kAttrReparsePoint = 0x400,
+};
+
+// The platform's file error: the operation, the path and the system's message.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct DirEntry {
+  std::string name;  // file name only, no folder
+  uint32_t attributes = 0;
+};
+
+// Enumerates `dir` (a folder path ending with the delimiter) for entries whose names match
+// the wildcard `pattern` ("*" any run, "?" one character; case-insensitive on POSIX, the
+// file system's own rules on Windows). Entries carrying the hidden, system or directory
+// attribute are left out unless that attribute is in `accepted`, as the Windows search does.
+// "." and ".." are never reported. `visit` returns false to stop early. A folder that does
+// not exist or cannot be read yields nothing.
+void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit);
+
+// A key that is equal for two paths naming the same folder (device and inode on POSIX,
+// volume serial and file index on Windows); empty when the folder cannot be opened. Used to
+// keep a search from looping through link or junction cycles.
+std::string FolderIdentity(const std::string& dir);
+
+bool FileExists(const std::string& path);       // a file (not a folder) exists
+bool DirectoryExists(const std::string& path);  // a folder exists (trailing delimiter allowed)
+// Creates the folder with every missing parent. True when the folder exists afterwards.
+bool ForceDirectories(const std::string& dir);
+// Copies, replacing an existing target when `replace`. False on failure; `error` (when not
+// null) then receives the system's message.
+bool CopyFileTo(const std::string& from, const std::string& to, bool replace,
+                std::string* error = nullptr);
+// Moves or renames a file; fails when the target exists. False on failure.
+bool MoveFileTo(const std::string& from, const std::string& to, std::string* error = nullptr);
+bool DeleteFileAt(const std::string& path);
+// Clears the read-only attribute (POSIX: adds the owner's write permission).
+bool ClearReadOnly(const std::string& path);
+// Size in bytes, -1 when the file cannot be examined.
+int64_t FileSize(const std::string& path);
+
+// File times in Windows FILETIME units (100 ns since 1601-01-01 UTC).
+struct FileTimes {
+  int64_t creation = 0;
+  int64_t last_access = 0;
+  int64_t last_write = 0;
+};
+// Times of a file or folder as its directory entry gives them (the path without a trailing
+// delimiter). POSIX has no creation time: the status-change time stands in for it.
+bool GetTimes(const std::string& path, FileTimes& times);
+// Opens both files shared for reading and writing and copies all three times unchanged.
+bool CopyTimes(const std::string& from, const std::string& to);
+// UTC to local time (FileTimeToLocalFileTime).
+int64_t ToLocalTime(int64_t utc_filetime);
+// FILETIME to DOS date-time (date in the high 16 bits, time in the low 16 bits); false when
+// the time lies outside 1980..2107.
+bool ToDosDateTime(int64_t filetime, uint32_t& dos);
+
+// Whole-file access; both throw FileError with the system's message.
+std::string ReadAll(const std::string& path);
+// Creates or truncates (or appends to) the file and writes the bytes. Opens the file shared
+// for reading and writing by others.
+void WriteAll(const std::string& path, const std::string& bytes, bool append = false);
+
+// Full path of the running program (argv[0] resolved).
+std::string ProgramPath(const char* argv0);
+
+}  // namespace orvelle::fs

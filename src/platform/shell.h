@@ -1,0 +1,18 @@
+// Shell seam: open a path or address with the program the desktop associates with it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace orvelle::shell {
+
+// Opens `target` (a file, folder, web or mailto address) with the default program.
+// Win32: ShellExecuteW with the default verb; POSIX: xdg-open started detached, nothing when
+// it is absent. Failures are not reported.
+void Open(const std::string& target);
+
+// Tests replace the shell with a recorder; an empty function restores the real shell.
+using Opener = std::function<void(const std::string&)>;
+void SetOpenerForTesting(Opener opener);
+
+}  // namespace orvelle::shell

@@ -1,0 +1,101 @@
+// The one batch project of the process: the option list with one typed reader per option,
+// the current project file, the recent projects, the command line, the control binding and
+// the application descriptor. All changes happen on the main thread; readers may be called
+// from any thread (the option list is safe for that).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/types.h"
+#include "project/option_list.h"
+#include "project/prop_list.h"
+
+namespace orvelle {
+
+enum class TkxOverwrite { No, Yes, Skip };
+
+class TkxProject {
+ public:
+  // `exe_path` and `first_arg` come from the application object.
+  TkxProject(std::string exe_path, std::string first_arg);
+  // Releases the control accessors and writes the recent-project list (failures ignored).
+  ~TkxProject();
+  TkxProject(const TkxProject&) = delete;
+  TkxProject& operator=(const TkxProject&) = delete;
+
+  // --- Application descriptor (filled once at start-up, read-only afterwards) ---
+  TkxWorkClass JobClass = nullptr;
+  std::string DefaultMask;
+  std::string SourceFilter;
+  std::string TargetExt;
+  std::string AltExt;
+  std::string MacroExt;
+  std::string ShortName;
+  std::string ProjectExt;
+  std::string ProjectFilter;
+  std::string Title;
+  std::string Version;
+  bool OverwriteDefault = true;
+  bool TargetFollowsSource = true;
+  char TargetDelimiter = '\\';  // start-up sets the platform delimiter
+
+  // --- Option list ---
+  TkxOptionList& Options() { return options_; }
+  const TkxOptionList& Options() const { return options_; }
+
+  // --- Typed readers: each reads the list afresh ---
+  std::string Source() const;
+  std::string Target() const;
+  std::string RenameSource() const;
+  bool Subdir() const;
+  bool KeepFileTime() const;
+  bool DeleteSource() const;
+  bool MacroEnabled() const;
+  bool PureConsole() const;
+  bool KeepTargetSubdirs() const;
+  int ThreadsCount() const;
+  int Daemon() const;
+  TkxOverwrite IsOverwrite() const;
+  bool RunAndClose() const;
+  std::string GetOption(const std::string& name) const;
+  // "Target" with the delimiter appended; a missing local folder is created first.
+  std::string TargetFolder() const;
+  std::string RecentListPath() const;
+  // The program's path with its extension replaced by ProjectExt.
+  std::string DefaultProjectPath() const;
+
+  // --- Project state (main thread) ---
+  std::string ProjectFile;
+  std::vector<std::string> RecentProjects;
+  std::string CommandOptions;
+  const std::string& ExePath() const { return exe_path_; }
+  const std::string& FirstArg() const { return first_arg_; }
+
+  // What ParseCommandLine asks the caller to do.
+  enum class CommandLineResult { Continue, ExitAfterNotice };
+  CommandLineResult ParseCommandLine();
+  void OpenInitial();
+  void OpenProject(bool file_known);
+  void NewProject();
+  void SaveProject();
+  void SaveProjectAs();
+  void BindControl(TkxControl* control);
+  void ReleaseControls();
+  void ReadControls();
+  void WriteControls();
+  void StoreControls(bool write_file);
+  bool IsProjectFileName(const std::string& path) const;
+  void AddRecent();
+
+ private:
+  struct Binding;
+  TkxOptionList options_;
+  std::string exe_path_;
+  std::string first_arg_;
+  std::vector<std::unique_ptr<Binding>> bound_;
+};
+
+}  // namespace orvelle

@@ -1,0 +1,55 @@
+// Product information and links: usage counters kept between starts in a scrambled state
+// file, the product's outside links, the end-of-run report and the exception hook.
+// Used from the main (user-interface) thread only.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "engine/types.h"
+
+namespace orvelle {
+
+// The product's web site (no trailing delimiter) and support address.
+inline constexpr const char* kWebSite = "https://www.orvelle.example";
+inline constexpr const char* kSupportMail = "support@orvelle.example";
+
+class TkxInfo {
+ public:
+  // `exe_path` is the program's full path; the state file and help document lie beside it.
+  // Reads the state, counts a start ("R"); never fails (an unwritable folder is fine).
+  explicit TkxInfo(std::string exe_path);
+  ~TkxInfo();  // saves the state once more
+  TkxInfo(const TkxInfo&) = delete;
+  TkxInfo& operator=(const TkxInfo&) = delete;
+
+  void AddCount(const std::string& name, int64_t amount);
+  void OpenLink(const std::string& kind, const std::string& param, const std::string& extra);
+  // The application-wide exception hook: counts "E" and opens an error report.
+  void ReportException(const std::string& message);
+  // End-of-run report for a finished batch: counters "A", "S", "F" and, when files failed,
+  // the error report.
+  void ReportRun(TkxBatch& batch);
+
+  bool IsQuiet() const;  // state entry "+", or the environment variable ORVELLE_QUIET
+  std::string StateFileName() const;
+  std::string CounterText() const;
+  std::string GetState(const std::string& name) const;
+  int32_t InstallNo() const { return install_no_; }
+
+  static void AddQueryParam(std::string& query, const std::string& key, const std::string& value);
+  // "err&e=" text of a failure list: comma-separated, quoted where needed, "?" as "%3F".
+  static std::string ErrorReportText(const std::vector<std::string>& errors);
+
+ private:
+  void LoadState();
+  void SaveState();
+  std::string exe_path_;
+  int32_t install_no_ = -1;
+  int32_t install_no_local_ = -1;
+  std::vector<std::string> state_;  // name=value lines
+};
+
+}  // namespace orvelle
