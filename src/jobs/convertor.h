@@ -1,0 +1,102 @@
+// The per-file job of the framework: target planning, overwrite rules, source handling and
+// the chain of job threads that serve one batch. The conversion itself is ConvertFile.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/work_base.h"
+
+namespace orvelle {
+
+class TkxConvertor;
+
+// The owner's handle on a chain of jobs. Jobs free themselves as they end, so the owner
+// never keeps a job pointer: Start, Stop and SetOnFinish go through this handle, which only
+// reaches jobs that are still alive. Movable, not copyable; a chain never started is freed
+// with its handle. Use from the owner's thread.
+class TkxJobs {
+ public:
+  TkxJobs() = default;
+  ~TkxJobs();
+  TkxJobs(TkxJobs&& other) noexcept = default;
+  TkxJobs& operator=(TkxJobs&& other) noexcept;
+  TkxJobs(const TkxJobs&) = delete;
+  TkxJobs& operator=(const TkxJobs&) = delete;
+
+  explicit operator bool() const { return chain_ != nullptr; }
+  // The head of the chain; valid only until Start.
+  TkxConvertor* First() const;
+  // Number of job threads in the chain (at least 1).
+  int JobCount() const;
+  // Raised once per job as it ends: through Ui()->Send on the UI thread when a dispatcher is
+  // installed, else on the job's thread. The job waits for it. Set before Start.
+  void SetOnFinish(TkxEvent on_finish);
+  // Starts every job of the chain, head first; a second call does nothing.
+  void Start();
+  // Asks every job still alive to end after the file in hand.
+  void Stop();
+  // Jobs of the chain that have not yet been freed.
+  int Live() const;
+  // Blocks until every job of a started chain has been freed. Not on the thread that serves
+  // Ui()->Send while OnFinish is set.
+  void WaitFor() const;
+
+  struct Chain;
+
+ private:
+  friend class TkxConvertor;
+  std::shared_ptr<Chain> chain_;
+};
+
+class TkxConvertor : public TkxWorkBase {
+ public:
+  // Builds the rest of the chain through the descriptor's JobClass when count > 1.
+  TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done);
+  ~TkxConvertor() override;
+
+  static TkxWorkBase* Create(TkxBatch* batch, int count, const TkxNodeEvent& on_done);
+
+  // Normalises `target` into the batch's TargetDir and builds "ThreadsCount" jobs of the
+  // descriptor's JobClass, suspended.
+  static TkxJobs CreateJobs(TkxBatch* batch, const std::string& target,
+                            const TkxNodeEvent& on_done);
+
+  int JobCount() const { return FJobCount; }
+  TkxConvertor* NextJob() const { return FNextJob; }
+
+  // The conversion of one file; the base does nothing.
+  virtual void ConvertFile(TkxBatch* batch, TkxNode* node) {}
+  virtual std::string AdjustTargetName(const std::string& path) { return path; }
+  virtual bool IsMacroCapable() { return true; }
+
+  // The target path for the node: sub-folders kept, name sanitised, folder created, the
+  // existing-target rule applied. Empty means skipped (the node is then decided, State 1).
+  std::string PlanTarget(TkxBatch* batch, TkxNode* node);
+  // After a successful conversion: keep file time, delete or rename the source. The source
+  // steps are left out when the target is the source itself.
+  void FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target);
+  static void DeleteTarget(const std::string& path);
+  static void CopyFileTimes(const std::string& source, const std::string& target);
+  // True when the two paths name the same file (spelling, or the same file on disk).
+  static bool SameFile(const std::string& a, const std::string& b);
+
+ protected:
+  void ProcessNode() override;
+
+ private:
+  friend class TkxJobs;
+  TkxNodeEvent FOnNodeDone;
+  TkxConvertor* FNextJob = nullptr;  // not owned; valid until the chain starts
+  int FJobCount = 1;
+  std::shared_ptr<TkxJobs::Chain> chain_;  // set by CreateJobs before any job starts
+};
+
+// The process-wide count of the console run's jobs that have not yet ended. Each job's end
+// counts it down (under the batch's lock); the console runner sets it before Start.
+void SetRunningJobs(int count);
+int RunningJobs();
+// Blocks until RunningJobs() is 0 or below; no polling.
+void WaitRunningJobs();
+
+}  // namespace orvelle
