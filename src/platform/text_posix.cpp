@@ -1,0 +1,313 @@
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
+
+namespace orvelle::text {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kEnd = 0xFFFFFFFF;
+
+// Decodes one code point at `pos` and advances it; invalid or overlong sequences, surrogates
+// and values above U+10FFFF give U+FFFD and consume one byte.
+char32_t DecodeUtf8(const std::string& s, size_t& pos) {
+  if (pos >= s.size()) return kEnd;
+  const auto b0 = static_cast<unsigned char>(s[pos]);
+  if (b0 < 0x80) {
+    ++pos;
+    return b0;
+  }
+  int extra = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    ++pos;
+    return kReplacement;
+  }
+  if (pos + extra >= s.size()) {
+    ++pos;
+    return kReplacement;
+  }
+  for (int i = 1; i <= extra; ++i) {
+    const auto b = static_cast<unsigned char>(s[pos + i]);
+    if ((b & 0xC0) != 0x80) {
+      ++pos;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++pos;
+    return kReplacement;
+  }
+  pos += extra + 1;
+  return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Simple one-to-one case mapping for the scripts a file name is likely to use; the same on
+// every machine, whatever locales are installed.
+char32_t ToUpperCp(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
+  if (c == 0xB5) return 0x39C;
+  if (c == 0xFF) return 0x178;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x131) return 'I';
+    if (c == 0x17F) return 'S';
+    if (c == 0x130 || c == 0x138 || c == 0x149) return c;
+    const bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (odd_upper) return (c % 2 == 0) ? c - 1 : c;
+    return (c % 2 == 1) ? c - 1 : c;
+  }
+  if (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) return c - 0x20;
+  if (c == 0x3C2) return 0x3A3;
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) {
+    return (c % 2 == 1) ? c - 1 : c;
+  }
+  if (c >= 0x4C1 && c <= 0x4CE) return (c % 2 == 0) ? c - 1 : c;
+  if (c == 0x4CF) return 0x4C0;
+  if (c >= 0x561 && c <= 0x586) return c - 0x30;
+  if ((c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF)) {
+    return (c % 2 == 1) ? c - 1 : c;
+  }
+  if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
+  return c;
+}
+
+char32_t ToLowerCp(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
+  if (c == 0x178) return 0xFF;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x130) return 'i';
+    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    const bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (odd_upper) return (c % 2 == 1) ? c + 1 : c;
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+  if (c == 0x386) return 0x3AC;
+  if (c >= 0x388 && c <= 0x38A) return c + 0x25;
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return c + 0x3F;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) {
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c >= 0x4C1 && c <= 0x4CE) return (c % 2 == 1) ? c + 1 : c;
+  if (c == 0x4C0) return 0x4CF;
+  if (c >= 0x531 && c <= 0x556) return c + 0x30;
+  if ((c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF)) {
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;
+  return c;
+}
+
+template <typename Map>
+std::string MapCase(const std::string& utf8, Map map) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t pos = 0;
+  for (char32_t cp = DecodeUtf8(utf8, pos); cp != kEnd; cp = DecodeUtf8(utf8, pos)) {
+    AppendUtf8(out, map(cp));
+  }
+  return out;
+}
+
+// The character set of the user's locale, read without touching the process's own locale.
+const std::string& LocaleCodeset() {
+  static const std::string codeset = [] {
+    std::string name;
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc != static_cast<locale_t>(nullptr)) {
+      const char* cs = nl_langinfo_l(CODESET, loc);
+      if (cs != nullptr) name = cs;
+      freelocale(loc);
+    }
+    return name;
+  }();
+  return codeset;
+}
+
+// The plain C locale reports ASCII; like an unset locale it counts as UTF-8.
+bool AnsiIsUtf8() {
+  const std::string& cs = LocaleCodeset();
+  return cs.empty() || cs == "UTF-8" || cs == "utf8" || cs == "ANSI_X3.4-1968" ||
+         cs == "US-ASCII" || cs == "ASCII";
+}
+
+// Converts with iconv; an input sequence the target cannot take is replaced by `bad` and
+// skipped (one byte, or one whole UTF-8 character when converting from UTF-8).
+std::string Convert(const std::string& in, const char* to, const char* from, const std::string& bad,
+                    bool from_utf8) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return SanitizeUtf8(in);
+  std::string out;
+  out.reserve(in.size() + in.size() / 2);
+  std::string chunk(4096, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  while (src_left > 0) {
+    char* dst = &chunk[0];
+    size_t dst_left = chunk.size();
+    const size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+    out.append(chunk.data(), chunk.size() - dst_left);
+    if (r != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL: an unconvertible or incomplete sequence.
+    out += bad;
+    size_t skip = 1;
+    if (from_utf8) {
+      std::string rest(src, src_left);
+      size_t p = 0;
+      DecodeUtf8(rest, p);
+      skip = p;
+    }
+    src += skip;
+    src_left -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::string& bytes, bool big_endian) {
+  std::string out;
+  out.reserve(bytes.size());
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) -> char32_t {
+    const auto a = static_cast<unsigned char>(bytes[2 * i]);
+    const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+    return big_endian ? (a << 8 | b) : (b << 8 | a);
+  };
+  for (size_t i = 0; i < units; ++i) {
+    const char32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+      const char32_t low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+}  // namespace
+
+std::string SanitizeUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  size_t pos = 0;
+  for (char32_t cp = DecodeUtf8(bytes, pos); cp != kEnd; cp = DecodeUtf8(bytes, pos)) {
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string Utf8ToAnsi(const std::string& utf8) {
+  if (AnsiIsUtf8()) return SanitizeUtf8(utf8);
+  return Convert(SanitizeUtf8(utf8), LocaleCodeset().c_str(), "UTF-8", "?", true);
+}
+
+std::string AnsiToUtf8(const std::string& ansi) {
+  if (AnsiIsUtf8()) return SanitizeUtf8(ansi);
+  return Convert(ansi, "UTF-8", LocaleCodeset().c_str(), "\xEF\xBF\xBD", false);
+}
+
+std::string Utf16LeToUtf8(const std::string& bytes) { return Utf16ToUtf8(bytes, false); }
+std::string Utf16BeToUtf8(const std::string& bytes) { return Utf16ToUtf8(bytes, true); }
+
+std::string Utf8ToUtf16Le(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&out](char32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>((u >> 8) & 0xFF);
+  };
+  size_t pos = 0;
+  for (char32_t cp = DecodeUtf8(utf8, pos); cp != kEnd; cp = DecodeUtf8(utf8, pos)) {
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+int CompareTextI(const std::string& a, const std::string& b) {
+  size_t pa = 0;
+  size_t pb = 0;
+  for (;;) {
+    const char32_t ca = DecodeUtf8(a, pa);
+    const char32_t cb = DecodeUtf8(b, pb);
+    if (ca == kEnd || cb == kEnd) {
+      if (ca == cb) return 0;
+      return ca == kEnd ? -1 : 1;
+    }
+    const char32_t fa = ToUpperCp(ca);
+    const char32_t fb = ToUpperCp(cb);
+    if (fa != fb) return fa < fb ? -1 : 1;
+  }
+}
+
+std::string UpperCase(const std::string& utf8) { return MapCase(utf8, ToUpperCp); }
+std::string LowerCase(const std::string& utf8) { return MapCase(utf8, ToLowerCp); }
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 0x20);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 0x20);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace orvelle::text
