@@ -1,7 +1,7 @@
 // Second independent reader for the engine's tests: prints a table of an Access file in the
 // same shape as `mdb-export -d US -R RS -Q`: a header line, then one record per row, fields
 // separated by 0x1F, records by 0x1E. Booleans print as 1/0 and nulls as nothing, like
-// mdbtools. Without a table name it prints the user tables, one per line.
+// mdbtools; separators inside values print as <RS> and <US>. Without a table name it prints the user tables, one per line.
 import { readFileSync } from "node:fs";
 import MDBReader from "mdb-reader";
 
@@ -20,8 +20,9 @@ if (table === undefined) {
           const v = row[n];
           if (v === null || v === undefined) return "";
           if (typeof v === "boolean") return v ? "1" : "0";
-          if (typeof v === "string" || typeof v === "number" || typeof v === "bigint")
-            return String(v);
+          if (typeof v === "string")
+            return v.replaceAll("\x1e", "<RS>").replaceAll("\x1f", "<US>");
+          if (typeof v === "number" || typeof v === "bigint") return String(v);
           return "?";
         })
         .join("\x1f"),

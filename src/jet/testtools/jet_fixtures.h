@@ -1,0 +1,25 @@
+// Test helpers: locating the real databases and damaging copies of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvelle::jet::test {
+
+// Path of a file in the plain (or encrypted) fixture folder; "" when the folder is absent.
+std::string Fixture(const std::string& name);
+std::string EncryptedFixture(const std::string& name);
+// The same for the files scripts/fetch-test-data.sh unpacks.
+std::string DebianFixture(const std::string& name);
+
+// Little-endian patching helpers on a file image.
+void Put16(std::string& bytes, uint64_t offset, uint16_t value);
+void Put32(std::string& bytes, uint64_t offset, uint32_t value);
+
+}  // namespace orvelle::jet::test
+
+// Skips the current test when a fixture is missing.
+#define JET_REQUIRE_FIXTURE(path)                                                        \
+  do {                                                                                   \
+    if ((path).empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)"; \
+  } while (0)

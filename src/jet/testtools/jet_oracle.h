@@ -1,0 +1,33 @@
+// Test helpers: row dumps of a table from our reader and from the two independent readers
+// (mdbtools' mdb-export and the npm package mdb-reader), in one canonical shape.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+
+namespace orvelle::jet::test {
+
+// Column names and rows (one string per field); null and empty text are both "".
+struct TableDump {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> rows;
+};
+
+// Our reader, restricted to the columns every reader renders alike (RenderValue).
+TableDump OwnDump(Database& db, const std::string& table);
+// User tables (Type 1, not system) in catalogue order.
+std::vector<std::string> UserTables(Database& db);
+
+// Availability with the reason when absent (for GTEST_SKIP).
+bool MdbToolsAvailable(std::string* why);
+bool MdbReaderAvailable(std::string* why);
+TableDump MdbExportDump(const std::string& file, const std::string& table);
+TableDump MdbReaderDump(const std::string& file, const std::string& table);
+
+// Rows of b reduced to the columns of a, in a's column order; every row as one line; sorted.
+std::vector<std::string> Canonical(const TableDump& reference, const TableDump& other);
+
+}  // namespace orvelle::jet::test
