@@ -48,7 +48,8 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
 
 // A key that is equal for two paths naming the same folder (device and inode on POSIX,
 // volume serial and file index on Windows); empty when the folder cannot be opened. Used to
-// keep a search from looping through link or junction cycles.
+// keep a search from looping through link or junction cycles. Works for files as well, to
+// tell whether two paths name the same file.
 std::string FolderIdentity(const std::string& dir);
 
 bool FileExists(const std::string& path);       // a file (not a folder) exists

@@ -1,0 +1,348 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace orvelle::fs {
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+
+std::string ErrorText(int err) { return std::strerror(err); }
+
+void SetError(std::string* error, int err) {
+  if (error) *error = ErrorText(err);
+}
+
+std::string NoTrailingSlash(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+inline char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Case-insensitive "*" / "?" match; "?" stands for exactly one character.
+bool WildcardMatch(const char* name, const char* pattern) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || (*pattern && Fold(*pattern) == Fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == 0;
+}
+
+// "*" and "*.*" match every name, names without a point included, as they do on Windows.
+bool MatchesAll(const std::string& pattern) { return pattern == "*" || pattern == "*.*"; }
+
+int64_t ToFileTime(const struct timespec& ts) {
+  return (static_cast<int64_t>(ts.tv_sec) + kEpochDelta) * kTicksPerSecond + ts.tv_nsec / 100;
+}
+
+struct timespec FromFileTime(int64_t ft) {
+  struct timespec ts;
+  int64_t unix_ticks = ft - kEpochDelta * kTicksPerSecond;
+  int64_t sec = unix_ticks / kTicksPerSecond;
+  int64_t rem = unix_ticks % kTicksPerSecond;
+  if (rem < 0) {
+    rem += kTicksPerSecond;
+    --sec;
+  }
+  ts.tv_sec = static_cast<time_t>(sec);
+  ts.tv_nsec = static_cast<long>(rem * 100);
+  return ts;
+}
+
+bool WriteFully(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports a failing close (delayed write errors show up there).
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit) {
+  if (pattern.empty()) return;
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return;
+  const bool all = MatchesAll(pattern);
+  const int dfd = ::dirfd(d);
+  DirEntry entry;
+  while (struct dirent* e = ::readdir(d)) {
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    if (!all && !WildcardMatch(name, pattern.c_str())) continue;
+    uint32_t attrs = 0;
+    if (name[0] == '.') attrs |= kAttrHidden;
+    if ((attrs & kAttrHidden) && !(accepted & kAttrHidden)) continue;
+    bool is_dir = e->d_type == DT_DIR;
+    struct stat st;
+    bool have_stat = false;
+    if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+      // A link to a folder counts as a folder; a dangling link as a file.
+      have_stat = ::fstatat(dfd, name, &st, 0) == 0;
+      is_dir = have_stat && S_ISDIR(st.st_mode);
+    }
+    if (is_dir) {
+      if (!(accepted & kAttrDirectory)) continue;
+      attrs |= kAttrDirectory;
+    } else {
+      attrs |= kAttrArchive;
+      if (!have_stat) have_stat = ::fstatat(dfd, name, &st, 0) == 0;
+      if (have_stat) {
+        if (!(st.st_mode & S_IWUSR)) attrs |= kAttrReadOnly;
+        if (!S_ISREG(st.st_mode)) attrs = (attrs & ~kAttrArchive) | kAttrDevice;
+      }
+    }
+    entry.name = name;
+    entry.attributes = attrs;
+    if (!visit(entry)) break;
+  }
+  ::closedir(d);
+}
+
+std::string FolderIdentity(const std::string& dir) {
+  struct stat st;
+  if (::stat(dir.empty() ? "." : dir.c_str(), &st) != 0) return std::string();
+  return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& dir) {
+  std::string path = NoTrailingSlash(dir);
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  auto slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) ForceDirectories(path.substr(0, slash));
+  ::mkdir(path.c_str(), 0777);
+  // Another thread may have created it meanwhile; only the outcome counts.
+  return DirectoryExists(path);
+}
+
+bool CopyFileTo(const std::string& from, const std::string& to, bool replace, std::string* error) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are copied.
+  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (in.get() < 0) return SetError(error, errno), false;
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) return SetError(error, errno), false;
+  if (!S_ISREG(st.st_mode)) return SetError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL), false;
+  ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+  if (!replace && ::access(to.c_str(), F_OK) == 0) return SetError(error, EEXIST), false;
+
+  // Written beside the target under a temporary name and moved into place only when whole,
+  // so a failed copy never leaves a partial file or destroys the one it would replace.
+  std::string temp = to + ".~cpXXXXXX";
+  std::vector<char> temp_name(temp.begin(), temp.end());
+  temp_name.push_back(0);
+  Fd out(::mkostemp(temp_name.data(), O_CLOEXEC));
+  if (out.get() < 0) return SetError(error, errno), false;
+  temp.assign(temp_name.data());
+  auto fail = [&](int err) {
+    ::unlink(temp.c_str());
+    SetError(error, err);
+    return false;
+  };
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    if (n == 0) break;
+    if (!WriteFully(out.get(), buffer.data(), static_cast<size_t>(n))) return fail(errno);
+  }
+  ::fchmod(out.get(), st.st_mode & 07777);
+  // The copy keeps the last-write time, as a copy on Windows does.
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(out.get(), times);
+  if (!out.Close()) return fail(errno);
+  if (replace) {
+    if (::rename(temp.c_str(), to.c_str()) != 0) return fail(errno);
+  } else {
+    if (::link(temp.c_str(), to.c_str()) != 0) return fail(errno);
+    ::unlink(temp.c_str());
+  }
+  return true;
+}
+
+bool MoveFileTo(const std::string& from, const std::string& to, std::string* error) {
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return SetError(error, errno), false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  int err = errno;
+  if (err == EINVAL || err == ENOSYS) {
+    // The file system cannot refuse to replace by itself.
+    if (::lstat(to.c_str(), &st) == 0) return SetError(error, EEXIST), false;
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    err = errno;
+  }
+  if (err == EXDEV && S_ISREG(st.st_mode)) {
+    // Across file systems a move is a copy and a delete.
+    if (!CopyFileTo(from, to, false, error)) return false;
+    if (::unlink(from.c_str()) != 0) {
+      err = errno;
+      ::unlink(to.c_str());
+      return SetError(error, err), false;
+    }
+    return true;
+  }
+  return SetError(error, err), false;
+}
+
+bool DeleteFileAt(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool ClearReadOnly(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool GetTimes(const std::string& path, FileTimes& times) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  times.creation = ToFileTime(st.st_ctim);
+  times.last_access = ToFileTime(st.st_atim);
+  times.last_write = ToFileTime(st.st_mtim);
+  return true;
+}
+
+bool CopyTimes(const std::string& from, const std::string& to) {
+  FileTimes times;
+  if (!GetTimes(from, times) || !FileExists(to)) return false;
+  // POSIX cannot set a creation time; access and write times are copied unchanged.
+  struct timespec ts[2] = {FromFileTime(times.last_access), FromFileTime(times.last_write)};
+  return ::utimensat(AT_FDCWD, to.c_str(), ts, 0) == 0;
+}
+
+int64_t ToLocalTime(int64_t utc_filetime) {
+  struct timespec ts = FromFileTime(utc_filetime);
+  struct tm local;
+  if (!::localtime_r(&ts.tv_sec, &local)) return utc_filetime;
+  return utc_filetime + static_cast<int64_t>(local.tm_gmtoff) * kTicksPerSecond;
+}
+
+bool ToDosDateTime(int64_t filetime, uint32_t& dos) {
+  struct timespec ts = FromFileTime(filetime);
+  struct tm t;
+  if (!::gmtime_r(&ts.tv_sec, &t)) return false;
+  int year = t.tm_year + 1900;
+  if (year < 1980 || year > 2107) return false;
+  uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+  uint32_t time =
+      static_cast<uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) | (std::min(t.tm_sec, 59) / 2));
+  dos = (date << 16) | time;
+  return true;
+}
+
+std::string ReadAll(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw FileError("Cannot open file \"" + path + "\". " + ErrorText(errno));
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("Cannot read file \"" + path + "\". " + ErrorText(errno));
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+void WriteAll(const std::string& path, const std::string& bytes, bool append) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  Fd fd(::open(path.c_str(), flags, 0666));
+  if (fd.get() < 0) throw FileError("Cannot create file \"" + path + "\". " + ErrorText(errno));
+  if (!WriteFully(fd.get(), bytes.data(), bytes.size()) || !fd.Close()) {
+    throw FileError("Cannot write file \"" + path + "\". " + ErrorText(errno));
+  }
+}
+
+std::string ProgramPath(const char* argv0) {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n > 0) return std::string(buffer, static_cast<size_t>(n));
+  if (argv0 && ::realpath(argv0, buffer)) return buffer;
+  return argv0 ? argv0 : "";
+}
+
+}  // namespace orvelle::fs
