@@ -21,8 +21,10 @@ class TkxOptionList {
   void SetText(const std::string& text);
   std::vector<std::string> Lines() const;
   void Clear();
-  // Throws fs::FileError; on failure the list keeps its content.
+  // Throws fs::FileError; on failure the list keeps its content. Files larger than
+  // kMaxFileBytes are refused.
   void Load(const std::string& path);
+  static constexpr int64_t kMaxFileBytes = 4 << 20;
   void Save(const std::string& path) const;
 
   // Typed readers.

@@ -74,6 +74,10 @@ class TkxProject {
   const std::string& ExePath() const { return exe_path_; }
   const std::string& FirstArg() const { return first_arg_; }
 
+  // Opens the install ("ins") or uninstall ("uni") notice with its extra query text; start-up
+  // points it at the product information. Nothing happens while it is empty.
+  std::function<void(const std::string& param, const std::string& extra)> OnNotice;
+
   // What ParseCommandLine asks the caller to do.
   enum class CommandLineResult { Continue, ExitAfterNotice };
   CommandLineResult ParseCommandLine();
@@ -96,6 +100,7 @@ class TkxProject {
   std::string exe_path_;
   std::string first_arg_;
   std::vector<std::unique_ptr<Binding>> bound_;
+  std::vector<std::string> recent_loaded_;  // as read at construction, to skip needless writes
 };
 
 }  // namespace orvelle
