@@ -53,7 +53,9 @@ class ProviderObject : public Object {
   void Invoke(const std::string& method, const Args& args) override {
     try {
       inner_->Invoke(method, args);
-    } catch (const ProviderError& e) {
+    } catch (const AutomationError&) {
+      throw;
+    } catch (const std::exception& e) {
       throw AutomationError(TrimDescription(e.what()), DISP_E_EXCEPTION);
     }
   }
@@ -168,8 +170,16 @@ std::unique_ptr<Object> Create(const std::string& prog_id) {
     if (it != Providers().end()) factory = it->second;
   }
   if (factory) {
-    std::unique_ptr<Object> object = factory();
-    if (!object) ThrowCreationError(E_FAIL, prog_id);
+    std::unique_ptr<Object> object;
+    try {
+      object = factory();
+    } catch (const AutomationError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw AutomationError(TrimDescription(e.what()) + ", ProgID: \"" + prog_id + "\"",
+                            DISP_E_EXCEPTION);
+    }
+    if (!object) ThrowCreationError(CO_E_CLASSSTRING, prog_id);
     return std::make_unique<ProviderObject>(std::move(object));
   }
 

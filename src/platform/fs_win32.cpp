@@ -58,9 +58,9 @@ class Handle {
 };
 
 [[noreturn]] void ThrowFileError(const char* what, const std::string& path, DWORD code) {
-  std::string message = std::string(what) + " \"" + path + "\"";
+  std::string message = std::string(what) + " \"" + path + "\".";
   const std::string system = SystemMessage(code);
-  if (!system.empty()) message += ": " + system;
+  if (!system.empty()) message += " " + system;
   throw FileError(message);
 }
 

@@ -188,8 +188,8 @@ TEST(FsWin32, WholeFileAccess) {
     ReadAll(missing);
     FAIL() << "no error";
   } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + missing +
-                                         "\": " + win32::SystemMessage(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + missing + "\". " +
+                                         win32::SystemMessage(ERROR_FILE_NOT_FOUND));
   }
   EXPECT_THROW(WriteAll(tmp.Path() + "\\no\\such\\folder\\x", "x"), FileError);
 }
