@@ -1,0 +1,199 @@
+#include "jobs/file_utils.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/fs.h"
+#include "test_support.h"
+
+namespace orvelle {
+namespace {
+
+using test::ReadBytes;
+using test::ScopedTempDir;
+using test::WriteBytes;
+
+TEST(FileUtilsText, ReadKeepsWholeCharactersOnly) {
+  ScopedTempDir dir;
+  struct Case {
+    std::string bytes;
+    int bytes_per_char;
+    std::string expected;
+  } cases[] = {
+      {std::string("a\0b\0c\0d", 7), 2, std::string("a\0b\0c\0", 6)},  // 3 characters
+      {"abcdefg", 1, "abcdefg"},
+      {"", 2, ""},
+      {"x", 2, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.Sub("t.txt");
+    WriteBytes(path, c.bytes);
+    EXPECT_EQ(TkxFileUtils::ReadFileText(path, c.bytes_per_char), c.expected)
+        << "bytes " << c.bytes.size() << " per char " << c.bytes_per_char;
+  }
+}
+
+TEST(FileUtilsText, ReadMissingFileRaisesFileError) {
+  ScopedTempDir dir;
+  EXPECT_THROW(TkxFileUtils::ReadFileText(dir.Sub("none.txt"), 2), fs::FileError);
+}
+
+TEST(FileUtilsText, WriteReplacesOrAppends) {
+  ScopedTempDir dir;
+  const std::string path = dir.Sub("w.txt");
+  WriteBytes(path, "a much longer old content");
+  TkxFileUtils::WriteFileText(path, std::string("n\0e\0w\0", 6), 2, false);
+  EXPECT_EQ(ReadBytes(path), std::string("n\0e\0w\0", 6));
+  TkxFileUtils::WriteFileText(path, std::string("+\0", 2), 2, true);
+  EXPECT_EQ(ReadBytes(path), std::string("n\0e\0w\0+\0", 8));
+  TkxFileUtils::WriteFileText(path, "", 2, false);
+  EXPECT_EQ(ReadBytes(path), "");
+}
+
+TEST(FileUtilsText, WriteCreatesMissingFolders) {
+  ScopedTempDir dir;
+  const std::string path = dir.Sub("one/two/w.txt");
+  TkxFileUtils::WriteFileText(path, "abc", 1, false);
+  EXPECT_EQ(ReadBytes(path), "abc");
+}
+
+TEST(FileUtilsText, WriteIntoUnwritablePlaceRaisesFileError) {
+  ScopedTempDir dir;
+  WriteBytes(dir.Sub("file"), "x");
+  // A folder part that is a file can be neither created nor written into.
+  EXPECT_THROW(TkxFileUtils::WriteFileText(dir.Sub("file/w.txt"), "abc", 1, false), fs::FileError);
+}
+
+void SetWriteTime(const std::string& path, int year, int month, int day, int hour, int minute,
+                  int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  const time_t t = timegm(&tm);
+  struct timeval tv[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(utimes(path.c_str(), tv), 0) << path;
+}
+
+constexpr int32_t Dos(int year, int month, int day, int hour, int minute, int second) {
+  return static_cast<int32_t>(static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day) << 16 |
+                              static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2));
+}
+
+TEST(FileUtilsDosTime, FolderAndFileWriteTimesInUtc) {
+  ScopedTempDir dir;
+  const std::string folder = dir.Sub("folder");
+  const std::string file = dir.Sub("file.mdb");
+  WriteBytes(folder + "/inner", "x");
+  WriteBytes(file, "x");
+  SetWriteTime(folder, 2020, 6, 15, 10, 20, 30);
+  SetWriteTime(file, 2107, 12, 31, 23, 59, 58);
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime(folder, false, true), Dos(2020, 6, 15, 10, 20, 30));
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime(file, false, true), Dos(2107, 12, 31, 23, 59, 58));
+  EXPECT_NE(TkxFileUtils::GetFileDosTime(folder, true, true), -1);
+  EXPECT_NE(TkxFileUtils::GetFileDosTime(folder, true, false), -1);
+}
+
+TEST(FileUtilsDosTime, UnavailableGivesMinusOne) {
+  ScopedTempDir dir;
+  const std::string old_file = dir.Sub("old.mdb");
+  WriteBytes(old_file, "x");
+  SetWriteTime(old_file, 1975, 1, 1, 0, 0, 0);
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime(dir.Sub("missing.mdb"), false, true), -1);
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime(dir.Sub("missing.mdb"), true, false), -1);
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime(old_file, false, true), -1);
+  EXPECT_EQ(TkxFileUtils::GetFileDosTime("", true, true), -1);
+}
+
+// Answers every chooser from a script and records what it was shown.
+class ScriptedDialogs : public DialogService {
+ public:
+  bool confirm = false;
+  std::string answer;
+  std::vector<std::string> shown;
+
+  std::string BrowseForFolder(const std::string& folder) override {
+    shown.push_back("folder:" + folder);
+    return confirm ? answer : folder;
+  }
+  bool SelectOpenFiles(const std::string& filter, std::string& current, bool multiple) override {
+    shown.push_back("open:" + filter + ":" + current + (multiple ? ":multi" : ":single"));
+    if (!confirm) {
+      current = "scribbled by a cancelled dialog";
+      return false;
+    }
+    current = answer;
+    return true;
+  }
+  bool SelectSaveFile(const std::string& filter, const std::string& default_ext,
+                      std::string& current) override {
+    shown.push_back("save:" + filter + ":" + default_ext + ":" + current);
+    if (!confirm) {
+      current = "scribbled by a cancelled dialog";
+      return false;
+    }
+    current = answer;
+    return true;
+  }
+};
+
+class FileUtilsChoosers : public ::testing::Test {
+ protected:
+  void SetUp() override { SetDialogs(&dialogs_); }
+  void TearDown() override { SetDialogs(nullptr); }
+  ScriptedDialogs dialogs_;
+};
+
+TEST_F(FileUtilsChoosers, BrowseForFolderReturnsChoiceOrGivenText) {
+  EXPECT_EQ(BrowseForFolder(""), "");
+  EXPECT_EQ(BrowseForFolder("/data/"), "/data/");
+  dialogs_.confirm = true;
+  dialogs_.answer = "/chosen";
+  EXPECT_EQ(BrowseForFolder("/data/"), "/chosen");
+  EXPECT_EQ(dialogs_.shown,
+            (std::vector<std::string>{"folder:", "folder:/data/", "folder:/data/"}));
+}
+
+TEST_F(FileUtilsChoosers, OpenFilesShowsStarsAndKeepsTextOnCancel) {
+  const std::string filter = "Access Database (*.mdb;*.accdb)|*.mdb;*.accdb";
+  std::string current = "/data/a?c.mdb";
+  EXPECT_FALSE(SelectOpenFiles(filter, current, false));
+  EXPECT_EQ(current, "/data/a?c.mdb");
+  current = "/data/*.*db";
+  EXPECT_FALSE(SelectOpenFiles(filter, current, true));
+  EXPECT_EQ(current, "/data/*.*db");
+  EXPECT_EQ(dialogs_.shown, (std::vector<std::string>{"open:" + filter + ":/data/a*c.mdb:single",
+                                                      "open:" + filter + ":/data/*.*db:multi"}));
+}
+
+TEST_F(FileUtilsChoosers, OpenFilesConfirmedHoldsChoice) {
+  dialogs_.confirm = true;
+  dialogs_.answer = "/d/a.mdb\r\n/d/b.mdb\r\n/d/c.accdb\r\n";
+  std::string current = "/d/";
+  EXPECT_TRUE(SelectOpenFiles("Log File|*.log", current, true));
+  EXPECT_EQ(current, "/d/a.mdb\r\n/d/b.mdb\r\n/d/c.accdb\r\n");
+}
+
+TEST_F(FileUtilsChoosers, SaveFileHoldsChoiceOnlyWhenConfirmed) {
+  std::string current = "/d/run.log";
+  EXPECT_FALSE(SelectSaveFile("Log File|*.log", ".log", current));
+  EXPECT_EQ(current, "/d/run.log");
+  dialogs_.confirm = true;
+  dialogs_.answer = "/e/other.log";
+  EXPECT_TRUE(SelectSaveFile("Log File|*.log", ".log", current));
+  EXPECT_EQ(current, "/e/other.log");
+  EXPECT_EQ(dialogs_.shown, (std::vector<std::string>{"save:Log File|*.log:.log:/d/run.log",
+                                                      "save:Log File|*.log:.log:/d/run.log"}));
+}
+
+}  // namespace
+}  // namespace orvelle
