@@ -60,7 +60,9 @@ void CheckOwner(Database& db, const DataPage& d, const TableDef& t) {
   }
 }
 
-LiveRow Follow(Database& db, const TableDef& t, const DataPage& start, size_t slot) {
+}  // namespace
+
+LiveRow FollowRow(Database& db, const TableDef& t, const DataPage& start, size_t slot) {
   LiveRow r;
   r.header = {start.number, static_cast<uint8_t>(slot)};
   DataPage cur = start;
@@ -101,8 +103,6 @@ LiveRow Follow(Database& db, const TableDef& t, const DataPage& start, size_t sl
   }
 }
 
-}  // namespace
-
 LiveRow ResolveRow(Database& db, const TableDef& t, RowPointer rp) {
   DataPage d = ParseDataPage(db, rp.page, "data page");
   CheckOwner(db, d, t);
@@ -113,7 +113,7 @@ LiveRow ResolveRow(Database& db, const TableDef& t, RowPointer rp) {
   if (!d.slots[rp.row].Live()) {
     db.Fail(rp.page, "data page: row " + std::to_string(rp.row) + " is not a live row");
   }
-  return Follow(db, t, d, rp.row);
+  return FollowRow(db, t, d, rp.row);
 }
 
 void ForEachLiveRow(Database& db, const TableDef& t,
@@ -124,7 +124,7 @@ void ForEachLiveRow(Database& db, const TableDef& t,
     CheckOwner(db, d, t);
     for (size_t s = 0; s < d.slots.size(); ++s) {
       if (!d.slots[s].Live()) continue;
-      fn(Follow(db, t, d, s));
+      fn(FollowRow(db, t, d, s));
     }
   }
 }

@@ -57,6 +57,9 @@ struct LiveRow {
 // overflow pointers. Checks every data page's owner.
 void ForEachLiveRow(Database& db, const TableDef& t, const std::function<void(const LiveRow&)>& fn);
 
+// The row in slot of a parsed page of t (a live slot), following overflow pointers.
+LiveRow FollowRow(Database& db, const TableDef& t, const DataPage& page, size_t slot);
+
 // Resolves the data of the row at rp, following overflow pointers with loop detection.
 LiveRow ResolveRow(Database& db, const TableDef& t, RowPointer rp);
 

@@ -60,14 +60,16 @@ UsageMap ReadUsageMap(Database& db, RowPointer rp, const std::string& what) {
     size_t slots = (len - 1) / 4;
     for (size_t i = 0; i < slots; ++i) {
       uint32_t pn = Le32(row + 1 + 4 * i);
-      if (pn == 0) continue;
+      uint64_t base = static_cast<uint64_t>(i) * l.bitmap_pages_per_page;
+      // A slot for pages past the end of the file describes nothing; rows longer than the
+      // slots a file can need carry stale bytes there.
+      if (pn == 0 || base >= db.PageCount()) continue;
       Page p = db.ReadPage(pn, "usage bitmap");
       ByteView v = db.View(p, pn, "usage bitmap");
       if (v.U8(0, "type") != kPageUsageBitmap) {
         v.Fail("page type " + Hex(v.U8(0, "type")) + ", expected 0x05 (" + structure + " slot " +
                std::to_string(i) + ")");
       }
-      uint64_t base = static_cast<uint64_t>(i) * l.bitmap_pages_per_page;
       m.bitmap_pages.push_back(pn);
       m.covered.push_back({base, base + l.bitmap_pages_per_page});
       AddBits(db, m, p->data() + 4, p->size() - 4, base);

@@ -1,0 +1,322 @@
+#include "jet/checker.h"
+
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/index.h"
+#include "jet/long_value.h"
+#include "jet/rows.h"
+#include "jet/table_def.h"
+#include "jet/usage_map.h"
+
+namespace orvelle::jet {
+
+std::string Finding::Describe() const {
+  return page >= 0 ? "page " + std::to_string(page) + ": " + text : text;
+}
+
+bool CheckReport::Consistent() const {
+  return std::none_of(findings.begin(), findings.end(),
+                      [](const Finding& f) { return f.severity == Severity::kError; });
+}
+
+namespace {
+
+enum class Role : uint8_t {
+  kNone,
+  kHeader,
+  kTableDef,
+  kMapHost,
+  kBitmap,
+  kData,
+  kLongValue,
+  kIndex
+};
+
+const char* RoleName(Role r) {
+  switch (r) {
+    case Role::kNone:
+      return "nothing";
+    case Role::kHeader:
+      return "header";
+    case Role::kTableDef:
+      return "table definition";
+    case Role::kMapHost:
+      return "usage-map host";
+    case Role::kBitmap:
+      return "usage bitmap";
+    case Role::kData:
+      return "data page";
+    case Role::kLongValue:
+      return "long-value page";
+    case Role::kIndex:
+      return "index page";
+  }
+  return "?";
+}
+
+struct Owner {
+  Role role = Role::kNone;
+  uint32_t table = 0;  // TDEF page
+};
+
+class Checker {
+ public:
+  explicit Checker(Database& db) : db_(db), owners_(db.PageCount()), keep_(db.PageCount()) {}
+
+  CheckReport Run() {
+    report_.version = db_.GetHeader().version;
+    report_.page_size = db_.PageSize();
+    report_.page_count = db_.PageCount();
+    if (db_.TrailingBytes()) {
+      Add(Severity::kWarning, -1,
+          "file length is not a whole number of " + std::to_string(db_.PageSize()) +
+              "-byte pages: " + std::to_string(db_.TrailingBytes()) +
+              (db_.TrailingBytes() == 1 ? " trailing byte ignored" : " trailing bytes ignored"));
+    }
+    Claim(0, Role::kHeader, 0, "header");
+    Claim(1, Role::kMapHost, 0, "global usage map");
+    UsageMap global;
+    bool have_global = Guard([&] { global = ReadGlobalMap(db_); });
+    for (const CatalogEntry& e : db_.Catalog()) CheckTable(e);
+    if (have_global) {
+      for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
+      CompareGlobal(global);
+    }
+    uint32_t keep = 0;
+    for (uint32_t p = 0; p < db_.PageCount(); ++p) keep += keep_[p] ? 1 : 0;
+    report_.pages_reclaimable = db_.PageCount() - keep;
+    return std::move(report_);
+  }
+
+ private:
+  void Add(Severity s, int64_t page, std::string text) {
+    report_.findings.push_back({s, page, std::move(text)});
+  }
+
+  // Runs a step; a JetError becomes one finding.
+  template <typename F>
+  bool Guard(F&& f) {
+    try {
+      f();
+      return true;
+    } catch (const JetError& e) {
+      Add(Severity::kError, e.Page(), e.Text());
+      return false;
+    }
+  }
+
+  void Claim(uint32_t pn, Role role, uint32_t table, const std::string& what) {
+    if (pn >= owners_.size()) {
+      Add(Severity::kError, pn, what + ": page beyond end of file");
+      return;
+    }
+    Owner& o = owners_[pn];
+    keep_[pn] = keep_[pn] || (role != Role::kData && role != Role::kLongValue);
+    if (o.role == Role::kNone) {
+      o = {role, table};
+      return;
+    }
+    if (o.role == Role::kMapHost && role == Role::kMapHost) return;  // hosts are shared
+    if (o.role == role && o.table == table && role == Role::kTableDef) return;
+    Add(Severity::kError, pn,
+        std::string("claimed twice: as ") + RoleName(o.role) + " of table definition " +
+            std::to_string(o.table) + " and as " + RoleName(role) + " (" + what + ")");
+  }
+
+  std::set<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
+    if (m.present) Claim(m.where.page, Role::kMapHost, table, what);
+    for (uint32_t b : m.bitmap_pages) Claim(b, Role::kBitmap, table, what);
+    if (m.beyond_eof) {
+      Add(Severity::kError, m.where.page,
+          what + " at " + jet::Describe(m.where) + ": lists page " +
+              std::to_string(m.first_beyond_eof) + " beyond end of file (" +
+              std::to_string(m.beyond_eof) + " pages)");
+    }
+    return std::set<uint32_t>(m.pages.begin(), m.pages.end());
+  }
+
+  void CheckTable(const CatalogEntry& e) {
+    TableSummary sum;
+    sum.name = e.name;
+    sum.tdef = e.id;
+    sum.type = e.type;
+    sum.system = e.System();
+    TableDef t;
+    if (!Guard([&] { t = ReadTableDef(db_, e.id); })) {
+      report_.tables.push_back(sum);
+      return;
+    }
+    const std::string tname = "table \"" + e.name + "\"";
+    for (uint32_t p : t.chain) Claim(p, Role::kTableDef, t.page, tname);
+    std::unordered_set<uint32_t> live_rows;
+    Guard([&] { CheckRows(t, tname, live_rows); });
+    sum.live_rows = live_rows.size();
+    for (size_t i = 0; i < t.physical.size(); ++i) {
+      Guard([&] { CheckIndex(t, i, tname, live_rows); });
+    }
+    for (uint32_t p = 0; p < owners_.size(); ++p) {
+      if (owners_[p].table == t.page && owners_[p].role != Role::kMapHost) ++sum.pages;
+    }
+    report_.tables.push_back(sum);
+  }
+
+  void CheckRows(const TableDef& t, const std::string& tname,
+                 std::unordered_set<uint32_t>& live_rows) {
+    const Layout& l = db_.GetLayout();
+    UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
+    std::set<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
+    UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
+    for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
+      if (!data_pages.count(p)) {
+        Add(Severity::kError, p,
+            tname + " free-space map lists the page, its owned-pages map does not");
+      }
+    }
+    // Long-value columns: the pages each may use.
+    std::unordered_map<uint16_t, std::set<uint32_t>> lv_pages;
+    for (const LongValueMaps& m : t.long_value_maps) {
+      std::string what = tname + " column " + std::to_string(m.column) + " long-value map";
+      UsageMap om = ReadUsageMap(db_, m.owned, what);
+      lv_pages[m.column] = ClaimMap(om, t.page, what);
+      UsageMap fm = ReadUsageMap(db_, m.free, what);
+      ClaimMap(fm, t.page, what);
+      for (uint32_t p : lv_pages[m.column]) {
+        Claim(p, Role::kLongValue, t.page, what);
+        Guard([&] {
+          DataPage d = ParseDataPage(db_, p, "long-value page");
+          if (d.owner != kLvalOwner) {
+            db_.Fail(p, "long-value page: owner " + Hex(d.owner) + ", expected \"LVAL\"");
+          }
+          CheckFreeSpace(d, l);
+        });
+      }
+    }
+    for (uint32_t p : data_pages) {
+      Claim(p, Role::kData, t.page, tname + " owned-pages map");
+      Guard([&] {
+        DataPage d = ParseDataPage(db_, p, "data page");
+        if (d.owner != t.page) {
+          db_.Fail(p, "data page: owner " + std::to_string(d.owner) +
+                          ", expected table definition page " + std::to_string(t.page));
+        }
+        CheckFreeSpace(d, l);
+        for (size_t s = 0; s < d.slots.size(); ++s) {
+          if (!d.slots[s].Live()) continue;
+          LiveRow r = FollowRow(db_, t, d, s);
+          live_rows.insert(r.header.Packed());
+          keep_[r.header.page] = true;
+          keep_[r.data.page] = true;
+          CheckLongValues(t, r, lv_pages);
+        }
+      });
+    }
+  }
+
+  void CheckFreeSpace(const DataPage& d, const Layout& l) {
+    uint32_t used = l.data_header + 2u * static_cast<uint32_t>(d.slots.size());
+    for (const Slot& s : d.slots) used += s.Length();
+    if (d.free_space != l.page_size - used) {
+      db_.Fail(d.number, "data page: free space " + std::to_string(d.free_space) + ", rows leave " +
+                             std::to_string(l.page_size - used));
+    }
+  }
+
+  void CheckLongValues(const TableDef& t, const LiveRow& r,
+                       const std::unordered_map<uint16_t, std::set<uint32_t>>& lv_pages) {
+    CrackedRow cr = CrackRow(db_, t, r);
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+      const Column& c = t.columns[k];
+      const ColumnData& d = cr.columns[k];
+      if (!c.IsLongValue() || !d.present) continue;
+      std::vector<uint32_t> pages;
+      ReadLongValue(
+          db_, d.data, d.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &pages);
+      auto allowed = lv_pages.find(c.number);
+      for (uint32_t p : pages) {
+        keep_[p] = true;
+        if (allowed == lv_pages.end() || !allowed->second.count(p)) {
+          db_.Fail(p, "long-value page: used by column \"" + c.name + "\" (" +
+                          jet::Describe(r.header) + ") but not in its owned-pages map");
+        }
+      }
+    }
+  }
+
+  void CheckIndex(const TableDef& t, size_t i, const std::string& tname,
+                  const std::unordered_set<uint32_t>& live_rows) {
+    const PhysicalIndex& pi = t.physical[i];
+    std::string what = tname + " index " + std::to_string(i);
+    for (const LogicalIndex& li : t.logical) {
+      if (li.physical == i) {
+        what = tname + " index \"" + li.name + "\"";
+        break;
+      }
+    }
+    UsageMap m = ReadUsageMap(db_, pi.map, what + " usage map");
+    std::set<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
+    IndexTree tree = ReadIndexTree(db_, t, i);
+    for (uint32_t p : tree.pages) {
+      Claim(p, Role::kIndex, t.page, what);
+      if (!mapped.erase(p)) {
+        db_.Fail(p, "index page: in the tree of " + what + " but not in its usage map");
+      }
+    }
+    if (!mapped.empty()) {
+      db_.Fail(*mapped.begin(), "index page: in the usage map of " + what + " but not in its tree");
+    }
+    for (size_t k = 0; k < tree.entries.size(); ++k) {
+      const RowPointer rp = tree.entries[k].row;
+      if (!live_rows.count(rp.Packed())) {
+        db_.Fail(tree.leaves.front(), "index page: " + what + " entry " + std::to_string(k) +
+                                          " points at " + jet::Describe(rp) + ", not a live row");
+      }
+    }
+    if (pi.IgnoreNulls() ? tree.entries.size() > live_rows.size()
+                         : tree.entries.size() != live_rows.size()) {
+      db_.Fail(pi.root, "index page: " + what + " has " + std::to_string(tree.entries.size()) +
+                            " entries for " + std::to_string(live_rows.size()) + " live rows");
+    }
+  }
+
+  void CompareGlobal(const UsageMap& global) {
+    std::vector<bool> free(db_.PageCount(), false);
+    for (uint32_t p : global.pages) free[p] = true;
+    uint32_t first_leak = 0;
+    for (uint32_t p = 0; p < db_.PageCount(); ++p) {
+      const Owner& o = owners_[p];
+      bool covered = global.Covers(p);
+      if (o.role != Role::kNone) {
+        ++report_.pages_live;
+        if (covered && free[p]) {
+          Add(Severity::kError, p,
+              std::string("global usage map marks the page free, but it is a ") + RoleName(o.role) +
+                  " of table definition " + std::to_string(o.table));
+        }
+      } else if (!covered || free[p]) {
+        ++report_.pages_free;
+      } else {
+        if (report_.pages_leaked++ == 0) first_leak = p;
+      }
+    }
+    if (report_.pages_leaked) {
+      Add(Severity::kLeak, first_leak,
+          std::to_string(report_.pages_leaked) +
+              " pages marked used in the global usage map are not reachable (leaked), first "
+              "this one");
+    }
+  }
+
+  Database& db_;
+  std::vector<Owner> owners_;
+  std::vector<bool> keep_;  // pages a page-level compaction keeps
+  CheckReport report_;
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+
+}  // namespace orvelle::jet

@@ -1,0 +1,52 @@
+// The structural checker: ownership of every page, map agreement, chains, slots, long
+// values and index trees. Also the page counts a compaction would work from.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+
+namespace orvelle::jet {
+
+enum class Severity {
+  kError,    // an inconsistency: the file must not be compacted
+  kLeak,     // pages marked used that nothing reaches (reclaimable, not fatal)
+  kWarning,  // tolerated oddity
+};
+
+struct Finding {
+  Severity severity = Severity::kError;
+  int64_t page = -1;
+  std::string text;
+  std::string Describe() const;  // "page 37: ..." or the text alone
+};
+
+struct TableSummary {
+  std::string name;
+  uint32_t tdef = 0;
+  int16_t type = 1;
+  bool system = false;
+  uint64_t live_rows = 0;
+  uint32_t pages = 0;  // data, long-value, index and definition pages it owns
+};
+
+struct CheckReport {
+  Version version = Version::kJet4;
+  uint32_t page_size = 0;
+  uint32_t page_count = 0;
+  std::vector<TableSummary> tables;
+  uint32_t pages_live = 0;         // reachable from the catalogue (pages 0 and 1 included)
+  uint32_t pages_free = 0;         // unreachable and marked free
+  uint32_t pages_leaked = 0;       // unreachable but marked used
+  uint32_t pages_reclaimable = 0;  // pages a page-level compaction would drop
+  std::vector<Finding> findings;
+  bool Consistent() const;  // no finding of severity kError
+};
+
+// Checks the whole file. Damage inside one structure becomes one finding and the check goes
+// on with the next structure; only an unreadable header or catalogue throws JetError.
+CheckReport CheckDatabase(Database& db);
+
+}  // namespace orvelle::jet

@@ -1,0 +1,169 @@
+#include "jet/index.h"
+
+#include <unordered_set>
+
+namespace orvelle::jet {
+
+IndexPage ReadIndexPage(Database& db, uint32_t pn) {
+  const Layout& l = db.GetLayout();
+  Page p = db.ReadPage(pn, "index page");
+  ByteView v = db.View(p, pn, "index page");
+  IndexPage ip;
+  ip.number = pn;
+  uint8_t type = v.U8(0, "type");
+  if (type != kPageIndexNode && type != kPageIndexLeaf) {
+    v.Fail("page type " + Hex(type) + ", expected 0x03 (node) or 0x04 (leaf)");
+  }
+  ip.leaf = type == kPageIndexLeaf;
+  ip.free_space = v.U16(2, "free space");
+  ip.owner = v.U32(4, "owner");
+  ip.prev = v.U32(l.idx_prev, "previous page");
+  ip.next = v.U32(l.idx_next, "next page");
+  ip.tail = v.U32(l.idx_tail, "tail page");
+  ip.prefix = l.jet3 ? v.U8(l.idx_prefix, "prefix length") : v.U16(l.idx_prefix, "prefix length");
+  const size_t area = l.page_size - l.idx_first_entry;
+  const uint8_t* mask = p->data() + l.idx_mask;
+  const uint8_t* data = p->data() + l.idx_first_entry;
+  size_t start = 0;
+  for (size_t q = 0; q < l.idx_mask_len * 8u; ++q) {
+    if (!((mask[q / 8] >> (q % 8)) & 1)) continue;
+    if (q > area) v.Fail("entry end " + Hex(q) + " beyond the entry area (" + Hex(area) + ")");
+    if (q == start) v.Fail("empty entry at " + Hex(l.idx_first_entry + q));
+    std::string stored(reinterpret_cast<const char*>(data + start), q - start);
+    if (ip.entries.empty()) {
+      if (ip.prefix > stored.size()) {
+        v.Fail("prefix length " + std::to_string(ip.prefix) + " longer than the first entry (" +
+               std::to_string(stored.size()) + " bytes)");
+      }
+      ip.entries.push_back(std::move(stored));
+    } else {
+      ip.entries.push_back(ip.entries.front().substr(0, ip.prefix) + stored);
+    }
+    const size_t min = ip.leaf ? 4 : 8;
+    if (ip.entries.back().size() < min) {
+      v.Fail("entry " + std::to_string(ip.entries.size() - 1) + " has " +
+             std::to_string(ip.entries.back().size()) + " bytes, expected at least " +
+             std::to_string(min));
+    }
+    start = q;
+  }
+  if (ip.free_space != area - start) {
+    v.Fail("free space " + std::to_string(ip.free_space) + ", entries leave " +
+           std::to_string(area - start));
+  }
+  return ip;
+}
+
+namespace {
+
+constexpr size_t kMaxDepth = 8;
+
+RowPointer EntryRow(const std::string& e, size_t rp_at) {
+  const auto* b = reinterpret_cast<const uint8_t*>(e.data()) + rp_at;
+  return {static_cast<uint32_t>((b[0] << 16) | (b[1] << 8) | b[2]), b[3]};
+}
+
+uint32_t ChildPage(const std::string& e) {
+  const auto* b = reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4;
+  return (static_cast<uint32_t>(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+}
+
+class Walker {
+ public:
+  Walker(Database& db, const TableDef& t, size_t i, IndexTree& out)
+      : db_(db), t_(t), what_("index " + std::to_string(i)), out_(out) {}
+
+  // Returns the page's last entry without child pointer ("" for an empty leaf).
+  std::string Walk(uint32_t pn, size_t depth) {
+    if (depth > kMaxDepth) db_.Fail(pn, "index page: " + what_ + " deeper than 8 levels");
+    if (!seen_.insert(pn).second) {
+      db_.Fail(pn, "index page: " + what_ + " reaches the page twice");
+    }
+    out_.pages.push_back(pn);
+    IndexPage ip = ReadIndexPage(db_, pn);
+    if (ip.owner != t_.page) {
+      db_.Fail(pn, "index page: owner " + std::to_string(ip.owner) +
+                       ", expected table definition page " + std::to_string(t_.page));
+    }
+    if (ip.leaf) {
+      if (ip.tail != 0) {
+        db_.Fail(pn, "index page: leaf with tail page " + std::to_string(ip.tail));
+      }
+      if (leaf_depth_ == 0) leaf_depth_ = depth;
+      if (leaf_depth_ != depth) {
+        db_.Fail(pn, "index page: leaf at depth " + std::to_string(depth) +
+                         ", other leaves at depth " + std::to_string(leaf_depth_));
+      }
+      out_.leaves.push_back(pn);
+      leaf_pages_.push_back(ip);
+      for (std::string& e : ip.entries) {
+        out_.entries.push_back({e.substr(0, e.size() - 4), EntryRow(e, e.size() - 4)});
+      }
+      leaf_pages_.back().entries.clear();
+      return ip.entries.empty() ? std::string() : ip.entries.back();
+    }
+    if (ip.entries.empty() || ip.tail == 0) {
+      db_.Fail(pn, "index page: node with " + std::to_string(ip.entries.size()) +
+                       " entries and tail page " + std::to_string(ip.tail) +
+                       ", expected at least two children");
+    }
+    for (size_t k = 0; k < ip.entries.size(); ++k) {
+      const std::string& e = ip.entries[k];
+      uint32_t child = ChildPage(e);
+      std::string last = Walk(child, depth + 1);
+      std::string expected = e.substr(0, e.size() - 4);
+      if (last != expected) {
+        db_.Fail(pn, "index page: node entry " + std::to_string(k) + " differs from the last " +
+                         "entry of its child page " + std::to_string(child));
+      }
+    }
+    return Walk(ip.tail, depth + 1);
+  }
+
+  void CheckLeafChain() {
+    for (size_t k = 0; k < leaf_pages_.size(); ++k) {
+      const IndexPage& ip = leaf_pages_[k];
+      uint32_t prev = k > 0 ? leaf_pages_[k - 1].number : 0;
+      uint32_t next = k + 1 < leaf_pages_.size() ? leaf_pages_[k + 1].number : 0;
+      if (ip.prev != prev || ip.next != next) {
+        db_.Fail(ip.number, "index page: leaf links prev " + std::to_string(ip.prev) + " next " +
+                                std::to_string(ip.next) + ", expected prev " +
+                                std::to_string(prev) + " next " + std::to_string(next));
+      }
+    }
+    out_.depth = leaf_depth_;
+  }
+
+ private:
+  Database& db_;
+  const TableDef& t_;
+  std::string what_;
+  IndexTree& out_;
+  std::unordered_set<uint32_t> seen_;
+  std::vector<IndexPage> leaf_pages_;
+  size_t leaf_depth_ = 0;
+};
+
+}  // namespace
+
+IndexTree ReadIndexTree(Database& db, const TableDef& t, size_t i) {
+  IndexTree tree;
+  Walker w(db, t, i, tree);
+  w.Walk(t.physical.at(i).root, 1);
+  w.CheckLeafChain();
+  for (size_t k = 1; k < tree.entries.size(); ++k) {
+    const IndexEntry& a = tree.entries[k - 1];
+    const IndexEntry& b = tree.entries[k];
+    bool less = a.key < b.key || (a.key == b.key && a.row < b.row);
+    // Keys compare as unsigned bytes; std::string compares char_traits<char>, which is
+    // unsigned-correct for comparisons (it uses memcmp semantics).
+    if (!less) {
+      db.Fail(tree.leaves.front(), "index page: index " + std::to_string(i) + " entry " +
+                                       std::to_string(k) + " (" + Describe(b.row) +
+                                       ") not above the previous one");
+    }
+  }
+  return tree;
+}
+
+}  // namespace orvelle::jet

@@ -1,0 +1,42 @@
+// Index trees: leaf and node pages, prefix compression, the entry-end bitmask, tree walks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/table_def.h"
+
+namespace orvelle::jet {
+
+struct IndexPage {
+  uint32_t number = 0;
+  bool leaf = false;
+  uint16_t free_space = 0;
+  uint32_t owner = 0, prev = 0, next = 0, tail = 0;
+  uint16_t prefix = 0;
+  std::vector<std::string> entries;  // complete entries, prefix restored
+};
+
+// Reads one index page and checks its header, bitmask, prefix and free_space.
+IndexPage ReadIndexPage(Database& db, uint32_t pn);
+
+struct IndexEntry {
+  std::string key;  // key bytes, without the row pointer
+  RowPointer row;
+};
+
+struct IndexTree {
+  std::vector<uint32_t> pages;      // every page of the tree, root first
+  std::vector<uint32_t> leaves;     // leaf pages in key order
+  std::vector<IndexEntry> entries;  // leaf entries in key order
+  size_t depth = 0;                 // 1 for a single leaf
+};
+
+// Walks physical index i of t from its root: page types and owners, node entries equal to
+// their child's last entry, tail rules, the leaf chain in both directions, strictly
+// increasing entries, loops. Throws JetError naming the page.
+IndexTree ReadIndexTree(Database& db, const TableDef& t, size_t i);
+
+}  // namespace orvelle::jet
