@@ -24,19 +24,23 @@ char32_t DecodeUtf8(const std::string& s, size_t& pos) {
     ++pos;
     return b0;
   }
+  // The lead byte gives the sequence length and the smallest value it may encode.
   int extra = 0;
-  char32_t cp = 0;
   char32_t min = 0;
   if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, cp = b0 & 0x1F, min = 0x80;
+    extra = 1;
+    min = 0x80;
   } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, cp = b0 & 0x0F, min = 0x800;
+    extra = 2;
+    min = 0x800;
   } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, cp = b0 & 0x07, min = 0x10000;
+    extra = 3;
+    min = 0x10000;
   } else {
     ++pos;
     return kReplacement;
   }
+  char32_t cp = b0 & (0x3F >> extra);
   if (pos + extra >= s.size()) {
     ++pos;
     return kReplacement;
