@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Runs the Windows build under Wine: the 64-bit test binary, then console runs of Orvelle.exe
+# without a database engine and with the stand-in COM engine registered as DAO.DBEngine.120.
+# Builds the mingw64 preset first when needed. Skips (exit 0) when Wine is not installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+if ! command -v wine >/dev/null; then
+  echo "windows-test: skipped, wine is not installed (packages wine, wine64)"
+  exit 0
+fi
+start=$(date +%s)
+bash scripts/windows-build.sh mingw64
+build="$root/build/mingw64"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvelle-wine.XXXXXX")
+export WINEDEBUG=-all WINEARCH=win64 ORVELLE_QUIET=1
+# No desktop integration, no browser, and no offers to install Mono or Gecko.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;winebrowser.exe=d;mscoree=d;mshtml=d"
+unset ORVELLE_TEST_ENGINE_LOG ORVELLE_TEST_PROGID
+prefixes=()
+cleanup() {
+  for p in "${prefixes[@]}"; do WINEPREFIX="$p" wineserver -k 2>/dev/null || true; done
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Windows path of a Unix path (Wine maps / to drive Z:).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Window tests need a display: a virtual one for the whole run when there is none.
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$work/display")"
+fi
+run_wine() { timeout 900 wine "$@"; }
+
+failures=0
+fail() { echo "windows-test: FAILED: $*" >&2; failures=$((failures + 1)); }
+
+plain="$work/prefix"
+prefixes+=("$plain")
+echo "windows-test: creating the Wine prefix"
+WINEPREFIX="$plain" wine wineboot -i >/dev/null 2>&1
+WINEPREFIX="$plain" wineserver -w
+# A second prefix for the stand-in DAO engine, copied before anything is registered.
+engine_prefix="$work/prefix-engine"
+cp -a "$plain" "$engine_prefix"
+prefixes+=("$engine_prefix")
+
+echo "windows-test: orvelle_tests.exe"
+if ! (cd "$build" && WINEPREFIX="$plain" run_wine ./orvelle_tests.exe --gtest_brief=1); then
+  fail "orvelle_tests.exe"
+fi
+
+# console_run PREFIX NAME OPTIONS: a console run over $work/NAME/in, writing $work/NAME/run.log.
+console_run() {
+  local prefix=$1 name=$2 options=$3 dir="$work/$2"
+  local source target log
+  source=$(winpath "$dir/in")'\*.*db'
+  target=$(winpath "$dir/out")
+  log=$(winpath "$dir/run.log")
+  (cd "$dir" && WINEPREFIX="$prefix" run_wine "$build/Orvelle.exe" \
+    "-P:Source=$source,Target=$target,PureConsole=1,LogFile=$log$options")
+}
+
+# Without an engine every file fails with the text of the last creation attempt.
+echo "windows-test: console run without a database engine"
+mkdir -p "$work/no-engine/in"
+for f in a.mdb b.accdb c.mdb; do printf 'database %s' "$f" >"$work/no-engine/in/$f"; done
+if console_run "$plain" no-engine ",ThreadsCount=2"; then
+  log="$work/no-engine/run.log"
+  if [ ! -f "$log" ]; then
+    fail "no-engine: no log written"
+  else
+    lines=$(grep -c . "$log" || true)
+    good=$(grep -c '^Failure => Z:.*\\in\\[abc]\.[a-z]*db => .*, ProgID: "DAO\.DBEngine\.36"'$'\r''$' "$log" || true)
+    if [ "$lines" != 3 ] || [ "$good" != 3 ]; then
+      fail "no-engine: expected three failures naming DAO.DBEngine.36, got:"
+      cat "$log" >&2
+    fi
+  fi
+else
+  fail "no-engine: Orvelle.exe did not exit with 0"
+fi
+
+# With the stand-in engine registered as DAO.DBEngine.120 the files go through real COM.
+echo "windows-test: console run through the stand-in engine"
+dll=$(winpath "$build/orvelle_test_engine.dll")
+if ! ORVELLE_TEST_PROGID=DAO.DBEngine.120 WINEPREFIX="$engine_prefix" wine regsvr32 /s "$dll"; then
+  fail "regsvr32 of the stand-in engine"
+fi
+for run in plain password; do
+  mkdir -p "$work/$run/in"
+  for f in one.mdb two.accdb will-fail.mdb; do printf 'database %s' "$f" >"$work/$run/in/$f"; done
+  options=",ThreadsCount=1"
+  [ "$run" = password ] && options="$options,Password=s3cret"
+  calls="$work/$run/calls.log"
+  if ! ORVELLE_TEST_ENGINE_LOG=$(winpath "$calls") console_run "$engine_prefix" "$run" "$options"; then
+    fail "$run: Orvelle.exe did not exit with 0"
+    continue
+  fi
+  log="$work/$run/run.log"
+  in=$(winpath "$work/$run/in")
+  out=$(winpath "$work/$run/out")
+  expected=$(printf '%s\r\n' \
+    "Success => $in\\one.mdb => $out\\one.mdb" \
+    "Success => $in\\two.accdb => $out\\two.accdb" \
+    "Failure => $in\\will-fail.mdb => The test engine refused will-fail.bak" | sort)
+  if [ "$(sort "$log" 2>/dev/null)" != "$expected" ]; then
+    fail "$run: unexpected log:"
+    cat "$log" >&2 2>/dev/null || true
+  fi
+  for f in one.mdb two.accdb; do
+    if [ "$(cat "$work/$run/out/$f" 2>/dev/null)" != "database $f" ]; then
+      fail "$run: target $f not written by the engine"
+    fi
+    [ -f "$work/$run/in/$f" ] || fail "$run: source $f lost"
+  done
+  # Only the failed file keeps its working copy.
+  baks=$(cd "$work/$run/in" && ls -- *.bak 2>/dev/null | tr '\n' ' ')
+  [ "$baks" = "will-fail.bak " ] || fail "$run: working copies after the run: $baks"
+  if [ "$run" = password ]; then
+    suffix='|<omitted>|<omitted>|;pwd=s3cret'
+  else
+    suffix=''
+  fi
+  want=$(printf 'CompactDatabase|%s|%s%s\r\n' \
+    "$in\\one.bak" "$out\\one.mdb" "$suffix" \
+    "$in\\two.bak" "$out\\two.accdb" "$suffix" \
+    "$in\\will-fail.bak" "$out\\will-fail.mdb" "$suffix" | sort)
+  if [ "$(sort "$calls" 2>/dev/null)" != "$want" ]; then
+    fail "$run: the engine received unexpected calls:"
+    cat "$calls" >&2 2>/dev/null || true
+  fi
+done
+
+echo "windows-test: $(($(date +%s) - start)) s under Wine"
+if [ "$failures" -gt 0 ]; then
+  echo "windows-test: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "windows-test: all Windows checks passed"
