@@ -38,15 +38,18 @@ class FsWin32Enumeration : public ::testing::Test {
     ASSERT_TRUE(ForceDirectories(dir_ + "sub.mdb"));
     ASSERT_TRUE(ForceDirectories(dir_ + "hiddensub"));
     ASSERT_TRUE(ForceDirectories(dir_ + "systemsub"));
+    ASSERT_TRUE(ForceDirectories(dir_ + "readonlysub"));
     SetAttributes(dir_ + "hidden.mdb", FILE_ATTRIBUTE_HIDDEN);
     SetAttributes(dir_ + "system.mdb", FILE_ATTRIBUTE_SYSTEM);
     SetAttributes(dir_ + "readonly.mdb", FILE_ATTRIBUTE_READONLY);
     SetAttributes(dir_ + "both.mdb", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     SetAttributes(dir_ + "hiddensub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
     SetAttributes(dir_ + "systemsub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(dir_ + "readonlysub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
   }
   void TearDown() override {
-    for (const char* name : {"hidden.mdb", "system.mdb", "readonly.mdb", "both.mdb"}) {
+    for (const char* name :
+         {"hidden.mdb", "system.mdb", "readonly.mdb", "both.mdb", "readonlysub"}) {
       SetFileAttributesW(win32::LongPath(dir_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
     }
   }
@@ -70,7 +73,7 @@ TEST_F(FsWin32Enumeration, AttributeSetsOfTheBatchSearch) {
       {"folders only",
        "*.*",
        0x10,
-       {"plain.mdb", "readonly.mdb", "lock.ldb", "other.txt", "sub.mdb"}},
+       {"plain.mdb", "readonly.mdb", "lock.ldb", "other.txt", "sub.mdb", "readonlysub"}},
       {"one character wildcard", "?ther.txt", 0x1EF, {"other.txt"}},
       {"no match", "*.accdb", 0x1EF, {}},
       {"empty pattern", "", 0x1EF, {}},
