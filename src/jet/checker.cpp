@@ -85,6 +85,7 @@ class Checker {
       for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
       CompareGlobal(global);
     }
+    CountTablePages();
     uint32_t keep = 0;
     for (uint32_t p = 0; p < db_.PageCount(); ++p) keep += keep_[p] ? 1 : 0;
     report_.pages_reclaimable = db_.PageCount() - keep;
@@ -157,10 +158,17 @@ class Checker {
     for (size_t i = 0; i < t.physical.size(); ++i) {
       Guard([&] { CheckIndex(t, i, tname, live_rows); });
     }
-    for (uint32_t p = 0; p < owners_.size(); ++p) {
-      if (owners_[p].table == t.page && owners_[p].role != Role::kMapHost) ++sum.pages;
-    }
     report_.tables.push_back(sum);
+  }
+
+  void CountTablePages() {
+    std::unordered_map<uint32_t, uint32_t> count;
+    for (const Owner& o : owners_) {
+      if (o.role != Role::kNone && o.role != Role::kMapHost && o.role != Role::kHeader) {
+        ++count[o.table];
+      }
+    }
+    for (TableSummary& t : report_.tables) t.pages = count[t.tdef];
   }
 
   void CheckRows(const TableDef& t, const std::string& tname,
@@ -168,6 +176,7 @@ class Checker {
     const Layout& l = db_.GetLayout();
     UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
     std::set<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
+    for (uint32_t p : data_pages) Claim(p, Role::kData, t.page, tname + " owned-pages map");
     UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
     for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
       if (!data_pages.count(p)) {
@@ -195,7 +204,6 @@ class Checker {
       }
     }
     for (uint32_t p : data_pages) {
-      Claim(p, Role::kData, t.page, tname + " owned-pages map");
       Guard([&] {
         DataPage d = ParseDataPage(db_, p, "data page");
         if (d.owner != t.page) {
@@ -270,8 +278,8 @@ class Checker {
     for (size_t k = 0; k < tree.entries.size(); ++k) {
       const RowPointer rp = tree.entries[k].row;
       if (!live_rows.count(rp.Packed())) {
-        db_.Fail(tree.leaves.front(), "index page: " + what + " entry " + std::to_string(k) +
-                                          " points at " + jet::Describe(rp) + ", not a live row");
+        db_.Fail(tree.entries[k].leaf, "index page: " + what + " entry " + std::to_string(k) +
+                                           " points at " + jet::Describe(rp) + ", not a live row");
       }
     }
     if (pi.IgnoreNulls() ? tree.entries.size() > live_rows.size()

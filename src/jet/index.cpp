@@ -97,7 +97,7 @@ class Walker {
       out_.leaves.push_back(pn);
       leaf_pages_.push_back(ip);
       for (std::string& e : ip.entries) {
-        out_.entries.push_back({e.substr(0, e.size() - 4), EntryRow(e, e.size() - 4)});
+        out_.entries.push_back({e.substr(0, e.size() - 4), EntryRow(e, e.size() - 4), pn});
       }
       leaf_pages_.back().entries.clear();
       return ip.entries.empty() ? std::string() : ip.entries.back();
@@ -158,9 +158,8 @@ IndexTree ReadIndexTree(Database& db, const TableDef& t, size_t i) {
     // Keys compare as unsigned bytes; std::string compares char_traits<char>, which is
     // unsigned-correct for comparisons (it uses memcmp semantics).
     if (!less) {
-      db.Fail(tree.leaves.front(), "index page: index " + std::to_string(i) + " entry " +
-                                       std::to_string(k) + " (" + Describe(b.row) +
-                                       ") not above the previous one");
+      db.Fail(b.leaf, "index page: index " + std::to_string(i) + " entry " + std::to_string(k) +
+                          " (" + Describe(b.row) + ") not above the previous one");
     }
   }
   return tree;

@@ -25,6 +25,7 @@ IndexPage ReadIndexPage(Database& db, uint32_t pn);
 struct IndexEntry {
   std::string key;  // key bytes, without the row pointer
   RowPointer row;
+  uint32_t leaf = 0;  // page holding the entry
 };
 
 struct IndexTree {
