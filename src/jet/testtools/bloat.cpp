@@ -28,8 +28,10 @@ std::string Bloat(const std::string& name, const std::string& bytes, uint32_t ga
   uint32_t next = 2;
   for (uint32_t pn = 0; pn < n; ++pn) {
     if (!inv.Live(pn) || inv.Fixed(pn)) continue;
-    next += gap;
-    while (fixed_at(next)) ++next;
+    for (uint32_t g = 0; g <= gap; ++g) {
+      while (fixed_at(next)) ++next;
+      if (g < gap) ++next;  // a free page
+    }
     r.new_number[pn] = next++;
   }
   r.page_count = std::max(end, next);
