@@ -1,0 +1,205 @@
+#include "jet/compact.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "jet/checker.h"
+#include "jet/compact_os.h"
+#include "jet/compact_plan.h"
+#include "jet/compare.h"
+#include "jet/database.h"
+#include "jet/rc4.h"
+#include "jet/values.h"
+
+namespace orvelle::jet {
+
+namespace {
+
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kMaskStart = 0x18;
+constexpr size_t kPasswordAt = 0x42;
+constexpr size_t kCreationDateAt = 0x72;
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// Splits "dir/name.ext" into "dir/name" and ".ext" (lower case); no extension gives "".
+std::pair<std::string, std::string> SplitExtension(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return {path, std::string()};
+  }
+  return {path.substr(0, dot), Lower(path.substr(dot))};
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Removes the temporary file unless it was published.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!path_.empty()) RemoveFile(path_);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::string& Path() const { return path_; }
+  void Release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+std::string TempPathFor(const std::string& target) {
+  std::string path = target + ".orvelle-tmp";
+  for (int i = 1; PathExists(path); ++i) path = target + "." + std::to_string(i) + ".orvelle-tmp";
+  return path;
+}
+
+}  // namespace
+
+std::vector<std::string> LockFileCandidates(const std::string& source) {
+  auto [stem, ext] = SplitExtension(source);
+  if (ext == ".mdb") return {stem + ".ldb"};
+  if (ext == ".accdb") return {stem + ".laccdb"};
+  std::vector<std::string> out = {stem + ".ldb", stem + ".laccdb"};
+  // A working copy named after the whole source ("a.mdb.bak", "a.mdb.1.bak") stands for it.
+  while (!ext.empty() && ext != ".mdb" && ext != ".accdb") {
+    std::tie(stem, ext) = SplitExtension(stem);
+  }
+  if (ext == ".mdb") out.push_back(stem + ".ldb");
+  if (ext == ".accdb") out.push_back(stem + ".laccdb");
+  return out;
+}
+
+std::string StoredPassword(const std::string& page0) {
+  if (page0.size() < kMaskStart + 128) return std::string();
+  const uint8_t version = static_cast<uint8_t>(page0[0x14]);
+  if (version > 0x01) return std::string();  // ACE: a password means encryption
+  const bool jet3 = version == 0x00;
+  std::vector<uint8_t> h(page0.begin(), page0.begin() + kMaskStart + 128);
+  Rc4Apply(kHeaderMaskKey, 4, h.data() + kMaskStart, jet3 ? 126 : 128);
+  if (jet3) {
+    std::string bytes(reinterpret_cast<const char*>(h.data() + kPasswordAt), 20);
+    bytes.resize(strnlen(bytes.data(), bytes.size()));
+    return CodePageToUtf8(bytes, Le16(h.data() + 0x3C));
+  }
+  double created = 0;
+  std::memcpy(&created, h.data() + kCreationDateAt, sizeof created);
+  uint32_t mask = 0;
+  if (std::isfinite(created) && std::fabs(created) < 2147483647.0) {
+    mask = static_cast<uint32_t>(static_cast<int32_t>(created));
+  }
+  std::vector<uint8_t> pwd(h.begin() + kPasswordAt, h.begin() + kPasswordAt + 40);
+  for (size_t i = 0; i < pwd.size(); ++i) pwd[i] ^= static_cast<uint8_t>(mask >> (8 * (i % 4)));
+  size_t len = 0;
+  while (len + 1 < pwd.size() && (pwd[len] | pwd[len + 1])) len += 2;
+  return Utf16ToUtf8(pwd.data(), len);
+}
+
+CompactResult CompactDatabase(const std::string& source, const std::string& target,
+                              const CompactOptions& options) {
+  const std::string prefix = "Cannot compact " + Quoted(source) + ": ";
+  auto fail = [&](const std::string& why) { return CompactError(prefix + why); };
+
+  if (PathExists(target)) throw fail("the target " + Quoted(target) + " already exists");
+  auto check_in_use = [&] {
+    for (const std::string& lock : LockFileCandidates(source)) {
+      std::string who;
+      if (LockFileHeld(lock, &who)) {
+        throw fail("the database is in use (lock file " + Quoted(lock) + " is " + who + ")");
+      }
+    }
+  };
+  check_in_use();
+
+  std::unique_ptr<Database> in;
+  try {
+    in = Database::OpenFile(source);
+  } catch (const JetError& e) {
+    throw fail(e.Detail());
+  }
+  CompactResult result;
+  result.page_size = in->PageSize();
+  result.pages_before = in->PageCount();
+  result.bytes_before =
+      static_cast<uint64_t>(in->PageCount()) * in->PageSize() + in->TrailingBytes();
+
+  Page page0 = in->ReadPage(0, "header");
+  std::string stored = StoredPassword(std::string(page0->begin(), page0->end()));
+  if (!stored.empty() && stored != options.password.value_or(std::string())) {
+    throw CompactError("Not a valid password.");
+  }
+
+  Relocation plan;
+  PageInventory inv;
+  try {
+    CheckReport report = CheckDatabase(*in);
+    for (const Finding& f : report.findings) {
+      if (f.severity == Severity::kError) throw fail("the database is damaged: " + f.Describe());
+    }
+    inv = CollectInventory(*in);
+    plan = PackDown(inv);
+  } catch (const JetError& e) {
+    throw fail("the database is damaged: " + e.Detail());
+  }
+
+  TempFile temp(TempPathFor(target));
+  {
+    std::ofstream out(std::filesystem::u8path(temp.Path()), std::ios::binary | std::ios::trunc);
+    if (!out) throw fail("cannot create " + Quoted(temp.Path()) + ": " + std::strerror(errno));
+    try {
+      WriteRelocated(*in, inv, plan, out);
+    } catch (const JetError& e) {
+      throw fail("the pages cannot be moved: " + e.Detail());
+    }
+    out.flush();
+    out.close();
+    if (!out) throw fail("cannot write " + Quoted(temp.Path()) + ": " + std::strerror(errno));
+  }
+  std::string error;
+  if (!SyncFile(temp.Path(), &error)) {
+    throw fail("cannot flush " + Quoted(temp.Path()) + ": " + error);
+  }
+  if (options.before_verify) options.before_verify(temp.Path());
+
+  // Nothing counts as compacted before it has been read back and found equal to the source.
+  try {
+    auto out = Database::OpenFile(temp.Path());
+    CheckReport report = CheckDatabase(*out);
+    for (const Finding& f : report.findings) {
+      if (f.severity != Severity::kWarning) {
+        throw fail("the compacted copy failed the structural check: " + f.Describe());
+      }
+    }
+    CompareReport same = CompareDatabases(*in, *out);
+    if (!same.Equivalent()) {
+      throw fail("the compacted copy differs from the database: " + same.differences.front());
+    }
+    result.pages_after = out->PageCount();
+    result.bytes_after = static_cast<uint64_t>(out->PageCount()) * out->PageSize();
+  } catch (const JetError& e) {
+    throw fail("the compacted copy cannot be read back: " + e.Detail());
+  }
+  if (result.pages_after != plan.page_count) {
+    throw fail("the compacted copy has " + std::to_string(result.pages_after) + " pages, " +
+               std::to_string(plan.page_count) + " were written");
+  }
+  check_in_use();
+  if (!RenameNoReplace(temp.Path(), target, &error)) {
+    throw fail("cannot rename " + Quoted(temp.Path()) + " to " + Quoted(target) + ": " + error);
+  }
+  temp.Release();
+  return result;
+}
+
+}  // namespace orvelle::jet
