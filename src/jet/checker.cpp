@@ -232,12 +232,23 @@ class Checker {
     }
   }
 
+  static bool KnownType(uint8_t type) {
+    return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
+  }
+
   void CheckLongValues(const TableDef& t, const LiveRow& r,
                        const std::unordered_map<uint16_t, std::set<uint32_t>>& lv_pages) {
     CrackedRow cr = CrackRow(db_, t, r);
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
       const ColumnData& d = cr.columns[k];
+      if (!c.Fixed() && !KnownType(c.type) && d.present && d.size > 0 &&
+          unknown_reported_.insert(t.page).second) {
+        Add(Severity::kWarning, r.header.page,
+            "column \"" + c.name + "\" of table definition " + std::to_string(t.page) +
+                " has the unknown type " + Hex(c.type) + " and holds data (" +
+                jet::Describe(r.header) + "); a compactor must not assume it pointer-free");
+      }
       if (!c.IsLongValue() || !d.present) continue;
       std::vector<uint32_t> pages;
       ReadLongValue(
@@ -319,7 +330,8 @@ class Checker {
 
   Database& db_;
   std::vector<Owner> owners_;
-  std::vector<bool> keep_;  // pages a page-level compaction keeps
+  std::vector<bool> keep_;               // pages a page-level compaction keeps
+  std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
   CheckReport report_;
 };
 

@@ -1,6 +1,6 @@
 #include "jet/header.h"
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "jet/bytes.h"
@@ -57,7 +57,7 @@ Header DecodeHeader(const uint8_t* raw, size_t size, const std::string& file) {
   if (Le32(raw) != 0x100) v.Fail("signature " + Hex(Le32(raw)) + ", expected 0x100");
   Header h;
   const char* name = reinterpret_cast<const char*>(raw + 4);
-  h.engine.assign(name, strnlen(name, 16));
+  h.engine.assign(name, std::find(name, name + 16, '\0'));
   if (h.engine == "MSISAM Database") v.Fail("MSISAM (Microsoft Money) files are not supported");
   bool ace = h.engine == "Standard ACE DB";
   if (h.engine != "Standard Jet DB" && !ace) {

@@ -42,6 +42,7 @@ TEST(JetChecker, AcceptsEveryFixture) {
     auto db = Database::OpenFile(e.path().string());
     CheckReport r = CheckDatabase(*db);
     for (const Finding& f : r.findings) {
+      if (name == "V2007-unsupportedFieldsTestV2007.accdb") continue;  // see below
       EXPECT_EQ(f.severity, Severity::kLeak) << f.Describe();
     }
     EXPECT_TRUE(r.Consistent());
@@ -95,6 +96,29 @@ TEST(JetChecker, RejectsTheDamagedDebianSample) {
                      "(leaked), first this one",
                  }));
   EXPECT_FALSE(r.Consistent());
+}
+
+// Columns of unknown variable types are opaque: a page-level copy is safe, but nothing can
+// prove they hold no page pointers, so the checker says so without refusing the file.
+TEST(JetChecker, WarnsAboutUnknownColumnTypesWithData) {
+  std::string path = test::Fixture("V2007-unsupportedFieldsTestV2007.accdb");
+  JET_REQUIRE_FIXTURE(path);
+  auto db = Database::OpenFile(path);
+  CheckReport r = CheckDatabase(*db);
+  std::vector<std::string> got;
+  for (const Finding& f : r.findings) {
+    EXPECT_EQ(f.severity, Severity::kWarning);
+    got.push_back(f.Describe());
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "page 143: column \"UnknownVar\" of table definition 65 has the unknown "
+                     "type 0x46 and holds data (page 143 row 0); a compactor must not assume it "
+                     "pointer-free",
+                     "page 142: column \"Value\" of table definition 114 has the unknown type "
+                     "0x48 and holds data (page 142 row 0); a compactor must not assume it "
+                     "pointer-free",
+                 }));
+  EXPECT_TRUE(r.Consistent());
 }
 
 TEST(JetChecker, ChecksRc4EncodedFiles) {
