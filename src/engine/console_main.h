@@ -17,7 +17,8 @@ class TkxMain {
   TkxMain(const TkxMain&) = delete;
   TkxMain& operator=(const TkxMain&) = delete;
 
-  // The whole console run; returns the process exit code (0 when a run took place).
+  // The whole console run; returns the process exit code: 0 when a run took place, whatever
+  // its results; 2 when nothing could run (an empty "Target", a target that cannot be set up).
   int Run();
   // OnNodeDone handler, called on worker threads.
   void LogResult(TkxBatch* batch, TkxNode* node);
@@ -28,6 +29,12 @@ class TkxMain {
   std::vector<std::string> Log() const;
 
  private:
+  // Tells the user why nothing was processed: standard error, and the log file when set.
+  void Refuse(const std::string& message);
+  // Writes the lines to the "LogFile" (when set) in the ANSI code page with CR LF; a failure
+  // is reported on standard error and ends nothing else.
+  void WriteLog(const std::vector<std::string>& lines);
+
   std::unique_ptr<TkxBatch> batch_;
   mutable std::mutex log_mu_;
   std::vector<std::string> log_;  // guarded by log_mu_

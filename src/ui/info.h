@@ -39,13 +39,21 @@ class TkxInfo {
   std::string GetState(const std::string& name) const;
   int32_t InstallNo() const { return install_no_; }
 
+  // The state file's content for `lines` under `key`, and back. Unscrambling with any other
+  // key, or a damaged text, gives false and no lines.
+  static std::string ScrambleState(const std::vector<std::string>& lines, int32_t key);
+  static bool UnscrambleState(const std::string& stored, int32_t key,
+                              std::vector<std::string>& lines);
+
   static void AddQueryParam(std::string& query, const std::string& key, const std::string& value);
-  // "err&e=" text of a failure list: comma-separated, quoted where needed, "?" as "%3F".
+  // The report parameter for a failure list: "err&e=" and the texts comma-separated (quoted
+  // where needed), "?" as "%3F" and bytes outside printable ASCII percent-encoded.
   static std::string ErrorReportText(const std::vector<std::string>& errors);
 
  private:
   void LoadState();
   void SaveState();
+  void SetState(const std::string& name, const std::string& value);
   std::string exe_path_;
   int32_t install_no_ = -1;
   int32_t install_no_local_ = -1;
