@@ -1,0 +1,128 @@
+// Lock files on POSIX: held by a lock of another process, by a lock on another open file
+// description, or merely open in another process; and a stale one that blocks nothing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "jet/compact.h"
+#include "jet/compact_os.h"
+#include "jet/testtools/jet_fixtures.h"
+#include "test_support.h"
+
+namespace orvelle::jet {
+namespace {
+
+using orvelle::test::ReadBytes;
+using orvelle::test::ScopedTempDir;
+using orvelle::test::WriteBytes;
+
+// A child process that opens `path` (and locks it when asked) and keeps it until released.
+class Holder {
+ public:
+  Holder(const std::string& path, bool lock) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork and _exit.
+      close(ready[0]);
+      close(release[1]);
+      int fd = open(path.c_str(), O_RDWR);
+      struct flock fl = {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      bool ok = fd >= 0 && (!lock || fcntl(fd, F_SETLK, &fl) == 0);
+      char c = ok ? '1' : '0';
+      if (write(ready[1], &c, 1) != 1) _exit(2);
+      (void)!read(release[0], &c, 1);  // returns when the parent closes its end
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    release_ = release[1];
+    char c = '0';
+    ok_ = read(ready[0], &c, 1) == 1 && c == '1';
+    close(ready[0]);
+  }
+  ~Holder() {
+    close(release_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  bool ok() const { return ok_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool ok_ = false;
+};
+
+struct LockedDatabase {
+  ScopedTempDir dir;
+  std::string source, lock, target;
+  LockedDatabase() {
+    std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
+    if (fixture.empty()) return;
+    source = dir.Sub("db.mdb");
+    lock = dir.Sub("db.ldb");
+    target = dir.Sub("out.mdb");
+    WriteBytes(source, ReadBytes(fixture));
+    WriteBytes(lock, std::string(64, ' '));
+  }
+  std::string Error() {
+    try {
+      CompactDatabase(source, target);
+    } catch (const CompactError& e) {
+      return e.what();
+    }
+    return "(compacted)";
+  }
+  std::string InUse(const std::string& who) {
+    return "Cannot compact \"" + source + "\": the database is in use (lock file \"" + lock +
+           "\" is " + who + ")";
+  }
+};
+
+TEST(JetCompactLock, StaleLockFileDoesNotBlock) {
+  LockedDatabase d;
+  JET_REQUIRE_FIXTURE(d.source);
+  EXPECT_FALSE(LockFileHeld(d.lock, nullptr));
+  EXPECT_EQ(d.Error(), "(compacted)");
+  EXPECT_TRUE(PathExists(d.target));
+}
+
+TEST(JetCompactLock, RecordLockOfAnotherProcessBlocks) {
+  LockedDatabase d;
+  JET_REQUIRE_FIXTURE(d.source);
+  Holder holder(d.lock, true);
+  ASSERT_TRUE(holder.ok());
+  EXPECT_EQ(d.Error(), d.InUse("locked by process " + std::to_string(holder.pid())));
+  EXPECT_FALSE(PathExists(d.target));
+}
+
+TEST(JetCompactLock, FileOpenInAnotherProcessBlocks) {
+  LockedDatabase d;
+  JET_REQUIRE_FIXTURE(d.source);
+  Holder holder(d.lock, false);
+  ASSERT_TRUE(holder.ok());
+  EXPECT_EQ(d.Error(), d.InUse("open in process " + std::to_string(holder.pid())));
+  EXPECT_FALSE(PathExists(d.target));
+}
+
+TEST(JetCompactLock, LockOnAnotherOpenFileDescriptionBlocks) {
+  LockedDatabase d;
+  JET_REQUIRE_FIXTURE(d.source);
+  int fd = open(d.lock.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(d.Error(), d.InUse("locked"));
+  EXPECT_FALSE(PathExists(d.target));
+  close(fd);
+  EXPECT_EQ(d.Error(), "(compacted)");
+}
+
+}  // namespace
+}  // namespace orvelle::jet
