@@ -43,7 +43,7 @@ class TkxBatch : public TkxThread {
 
   // Normalises source and target, creates a missing target folder and starts the search.
   // Throws fs::FileError "Unable to create directory" for an empty target (nothing starts).
-  // A second call does not start a second search.
+  // A second call changes nothing once the search has started.
   void Setup(const std::string& source, const std::string& target, bool subdirs);
   // AddFile, then no further nodes are expected (SearchDone).
   void AddListedFile(const std::string& path);
@@ -66,6 +66,8 @@ class TkxBatch : public TkxThread {
   int Successes() const;
   int Failures() const;
   std::vector<std::string> Errors() const;  // distinct failure texts, first-seen order
+  // Blocks until at least `count` workers wait in NextNode for a node (tests, benchmarks).
+  void AwaitWaiting(int count) const;
   bool IsExhausted() const;
   bool SearchDone() const;
   int NextIndex() const;
@@ -77,10 +79,11 @@ class TkxBatch : public TkxThread {
   // "file:" addresses become local paths; any other text is returned unchanged.
   static std::string NormalizePath(const std::string& text);
 
-  // Read by the jobs; written by Setup and CreateJobs before any worker starts.
+  // Written by Setup (before the search starts) and by CreateJobs under LockNodes; the jobs
+  // read them under LockNodes.
   std::string SourceDir;
   std::string TargetDir;
-  std::string Mask;
+  std::string Mask;  // set by Setup only
   bool Subdirs = false;
   // Set by the owner before Setup/AddListedFile; called with no lock held.
   TkxNodeEvent OnAdd;
@@ -99,16 +102,19 @@ class TkxBatch : public TkxThread {
   void MarkSearchDone();
 
   mutable std::recursive_mutex mu_;
-  std::condition_variable_any node_added_;  // waits on mu_
-  TkxNodeList nodes_;                       // guarded by mu_
-  int next_index_ = 0;                      // guarded by mu_
-  int successes_ = 0;                       // guarded by mu_
-  int failures_ = 0;                        // guarded by mu_
-  std::vector<std::string> errors_;         // guarded by mu_
-  bool search_done_ = false;                // guarded by mu_
-  bool exhausted_ = false;                  // guarded by mu_
-  bool closing_ = false;                    // guarded by mu_; the destructor has begun
+  std::condition_variable_any node_added_;          // waits on mu_
+  mutable std::condition_variable_any waiting_cv_;  // waits on mu_
+  int waiting_ = 0;                                 // guarded by mu_
+  TkxNodeList nodes_;                               // guarded by mu_
+  int next_index_ = 0;                              // guarded by mu_
+  int successes_ = 0;                               // guarded by mu_
+  int failures_ = 0;                                // guarded by mu_
+  std::vector<std::string> errors_;                 // guarded by mu_
+  bool search_done_ = false;                        // guarded by mu_
+  bool exhausted_ = false;                          // guarded by mu_
+  bool closing_ = false;                            // guarded by mu_; the destructor has begun
 
+  std::string mask_regex_ = "$";  // WildcardToRegex(Mask), set with it before the search
   // Copies of the options taken when the search starts.
   std::string reg_ext_;       // guarded by mu_
   bool skip_hidden_ = false;  // search thread only

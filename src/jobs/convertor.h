@@ -83,6 +83,12 @@ class TkxConvertor : public TkxWorkBase {
 
  protected:
   void ProcessNode() override;
+  // Paths this job writes are claimed for the rest of the node, so that two jobs never
+  // write the same file at once. ClaimPath waits while another job holds the path;
+  // TryClaimPath gives up at once. Both succeed for a path this job already holds.
+  void ClaimPath(const std::string& path);
+  bool TryClaimPath(const std::string& path);
+  void ReleasePaths();
 
  private:
   friend class TkxJobs;

@@ -16,11 +16,10 @@ class TkxTessoly : public TkxConvertor {
 
   void ConvertFile(TkxBatch* batch, TkxNode* node) override;
 
-  // The working-copy path for a source: its extension replaced by ".bak", unless that names
-  // the source itself or a path another job is using right now; then a further name.
-  // Reserved until ReleaseWorkingPath.
-  static std::string ReserveWorkingPath(const std::string& source);
-  static void ReleaseWorkingPath(const std::string& path);
+  // The working-copy path: the source with its extension replaced by ".bak", unless that
+  // names the source itself, a path another job holds, or (with `must_be_free`) an existing
+  // file; then the source's full name with ".bak", ".1.bak", ".2.bak" ... appended. Claimed.
+  std::string ClaimWorkingPath(const std::string& source, bool must_be_free);
 };
 
 }  // namespace orvelle

@@ -42,7 +42,9 @@ struct DirEntry {
 // file system's own rules on Windows). Entries carrying the hidden, system or directory
 // attribute are left out unless that attribute is in `accepted`, as the Windows search does.
 // "." and ".." are never reported. `visit` returns false to stop early. A folder that does
-// not exist or cannot be read yields nothing.
+// not exist or cannot be read yields nothing. On POSIX the read-only bit takes a status call
+// per entry, so it is worked out only when `accepted` leaves it out (when it can decide
+// something); otherwise it is not reported.
 void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
                      const std::function<bool(const DirEntry&)>& visit);
 

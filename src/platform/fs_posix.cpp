@@ -130,22 +130,26 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (name[0] == '.') attrs |= kAttrHidden;
     if ((attrs & kAttrHidden) && !(accepted & kAttrHidden)) continue;
     bool is_dir = e->d_type == DT_DIR;
+    bool is_device = e->d_type == DT_FIFO || e->d_type == DT_CHR || e->d_type == DT_BLK ||
+                     e->d_type == DT_SOCK;
     struct stat st;
     bool have_stat = false;
     if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
       // A link to a folder counts as a folder; a dangling link as a file.
       have_stat = ::fstatat(dfd, name, &st, 0) == 0;
       is_dir = have_stat && S_ISDIR(st.st_mode);
+      is_device = have_stat && !is_dir && !S_ISREG(st.st_mode);
     }
     if (is_dir) {
       if (!(accepted & kAttrDirectory)) continue;
       attrs |= kAttrDirectory;
     } else {
-      attrs |= kAttrArchive;
-      if (!have_stat) have_stat = ::fstatat(dfd, name, &st, 0) == 0;
-      if (have_stat) {
-        if (!(st.st_mode & S_IWUSR)) attrs |= kAttrReadOnly;
-        if (!S_ISREG(st.st_mode)) attrs = (attrs & ~kAttrArchive) | kAttrDevice;
+      attrs |= is_device ? kAttrDevice : kAttrArchive;
+      // The status call costs more than the listing itself, so it is made only when the
+      // read-only bit can decide anything.
+      if (!(accepted & kAttrReadOnly)) {
+        if (!have_stat) have_stat = ::fstatat(dfd, name, &st, 0) == 0;
+        if (have_stat && !(st.st_mode & S_IWUSR)) attrs |= kAttrReadOnly;
       }
     }
     entry.name = name;

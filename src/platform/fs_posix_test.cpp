@@ -43,7 +43,9 @@ TEST(FsPosixTest, EnumerationPatternsAndAttributes) {
   EXPECT_EQ(files["a.mdb"], kAttrArchive);
   EXPECT_EQ(files["B.MDB"], kAttrArchive);
   EXPECT_EQ(files[".hidden.mdb"], kAttrArchive | kAttrHidden);
-  EXPECT_EQ(files["ro.accdb"], kAttrArchive | kAttrReadOnly);
+  EXPECT_EQ(files["ro.accdb"], kAttrArchive);  // read-only cannot decide with 0x1EF
+  EXPECT_EQ(List(dir, "ro.*", 0x1EE)["ro.accdb"], kAttrArchive | kAttrReadOnly);
+  EXPECT_EQ(List(dir, "a.*", 0x1EE)["a.mdb"], kAttrArchive);
 
   files = List(dir, "*.*db", 0x1ED);
   EXPECT_EQ(files.count(".hidden.mdb"), 0u);
@@ -82,6 +84,7 @@ TEST(FsPosixTest, CopyIsWholeOrNothing) {
   EXPECT_EQ(error, "No such file or directory");
   EXPECT_EQ(test::ReadBytes(tmp.Sub("old")), "fresh");
   ASSERT_EQ(::mkfifo(tmp.Sub("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(List(tmp.Path() + "/", "fifo", 0x1EF)["fifo"], kAttrDevice);
   EXPECT_FALSE(CopyFileTo(tmp.Sub("fifo"), tmp.Sub("x"), true, &error));  // never blocks
   EXPECT_FALSE(test::Exists(tmp.Sub("x")));
 

@@ -39,8 +39,9 @@ class StandInEngine {
   std::vector<EngineCall> Calls() const;
   int Creations() const;
 
- private:
   struct State;
+
+ private:
   std::string prog_id_;
   std::shared_ptr<State> state_;
 };

@@ -1,0 +1,346 @@
+#include "jobs/convertor.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/app.h"
+#include "engine/batch.h"
+#include "jobs/tessoly.h"
+#include "platform/fs.h"
+#include "platform/path.h"
+#include "platform/text.h"
+#include "platform/ui_thread.h"
+#include "project/project.h"
+
+namespace orvelle {
+
+struct TkxJobs::Chain {
+  std::mutex mu;
+  std::condition_variable freed;
+  std::vector<TkxConvertor*> jobs;         // guarded by mu; valid only until started
+  std::unordered_set<TkxConvertor*> live;  // guarded by mu; jobs whose destructor has not begun
+  int unfreed = 0;                         // guarded by mu
+  bool started = false;                    // guarded by mu
+  TkxEvent on_finish;                      // guarded by mu
+  int job_count = 0;                       // fixed at creation
+};
+
+namespace {
+
+std::mutex g_running_mu;
+std::condition_variable g_running_cv;
+int g_running_jobs = 0;  // guarded by g_running_mu
+
+// Paths some job is writing, with the job that holds each.
+std::mutex g_busy_mu;
+std::condition_variable g_busy_cv;
+std::map<std::string, const void*> g_busy;  // guarded by g_busy_mu
+
+std::string BusyKey(const std::string& path) {
+  // Windows file names ignore letter case; POSIX ones do not.
+  return kPathDelim == '\\' ? text::LowerCase(path) : path;
+}
+
+TkxWorkClass JobClass() {
+  return kxProject && kxProject->JobClass ? kxProject->JobClass : &TkxTessoly::Create;
+}
+
+std::string ChangeExt(const std::string& path, const std::string& ext) {
+  return ChangeFileExt(path, ext);
+}
+
+}  // namespace
+
+// ---- TkxJobs -------------------------------------------------------------------------------
+
+TkxJobs::~TkxJobs() {
+  if (!chain_) return;
+  std::vector<TkxConvertor*> unstarted;
+  {
+    std::lock_guard<std::mutex> lock(chain_->mu);
+    if (!chain_->started) unstarted.swap(chain_->jobs);
+  }
+  for (TkxConvertor* job : unstarted) delete job;
+}
+
+TkxJobs& TkxJobs::operator=(TkxJobs&& other) noexcept {
+  if (this != &other) {
+    TkxJobs old(std::move(*this));
+    chain_ = std::move(other.chain_);
+  }
+  return *this;
+}
+
+TkxConvertor* TkxJobs::First() const {
+  if (!chain_) return nullptr;
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  return chain_->started || chain_->jobs.empty() ? nullptr : chain_->jobs.front();
+}
+
+int TkxJobs::JobCount() const { return chain_ ? chain_->job_count : 0; }
+
+void TkxJobs::SetOnFinish(TkxEvent on_finish) {
+  if (!chain_) return;
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  chain_->on_finish = std::move(on_finish);
+}
+
+void TkxJobs::Start() {
+  if (!chain_) return;
+  std::vector<TkxConvertor*> jobs;
+  {
+    std::lock_guard<std::mutex> lock(chain_->mu);
+    if (chain_->started) return;
+    chain_->started = true;
+    jobs.swap(chain_->jobs);
+  }
+  // Each job may end and free itself as soon as it is started: none is touched afterwards.
+  for (TkxConvertor* job : jobs) job->Start();
+}
+
+void TkxJobs::Stop() {
+  if (!chain_) return;
+  // A job leaves `live` under the lock before it is freed, so every pointer here is alive.
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  for (TkxConvertor* job : chain_->live) job->Terminate();
+}
+
+int TkxJobs::Live() const {
+  if (!chain_) return 0;
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  return chain_->unfreed;
+}
+
+void TkxJobs::WaitFor() const {
+  if (!chain_) return;
+  std::unique_lock<std::mutex> lock(chain_->mu);
+  if (!chain_->started) return;
+  chain_->freed.wait(lock, [this] { return chain_->unfreed == 0; });
+}
+
+// ---- TkxConvertor --------------------------------------------------------------------------
+
+TkxConvertor::TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done)
+    : TkxWorkBase(batch, count, on_done), FOnNodeDone(on_done) {
+  if (count > 1) {
+    TkxWorkBase* next = JobClass()(batch, count - 1, on_done);
+    FNextJob = dynamic_cast<TkxConvertor*>(next);
+    if (!FNextJob) delete next;  // a class outside the chain's family cannot join it
+  }
+  FJobCount = 1 + (FNextJob ? FNextJob->FJobCount : 0);
+}
+
+TkxConvertor::~TkxConvertor() {
+  ReleasePaths();
+  TkxEvent on_finish;
+  if (chain_) {
+    std::lock_guard<std::mutex> lock(chain_->mu);
+    chain_->live.erase(this);
+    on_finish = chain_->on_finish;
+  }
+  if (!Started()) return;  // a chain freed before its start tells nobody
+  if (on_finish) {
+    try {
+      if (UiDispatcher* ui = Ui()) {
+        ui->Send(on_finish);
+      } else {
+        on_finish();
+      }
+    } catch (...) {
+      // The owner's handler failing must not take the worker thread down with it.
+    }
+  }
+  FBatch->LockNodes();
+  {
+    std::lock_guard<std::mutex> lock(g_running_mu);
+    --g_running_jobs;
+  }
+  g_running_cv.notify_all();
+  FBatch->UnlockNodes();
+}
+
+TkxWorkBase* TkxConvertor::Create(TkxBatch* batch, int count, const TkxNodeEvent& on_done) {
+  return new TkxConvertor(batch, count, on_done);
+}
+
+TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
+                                 const TkxNodeEvent& on_done) {
+  std::string target_dir = TkxBatch::NormalizePath(target);
+  batch->LockNodes();
+  batch->TargetDir = target_dir;
+  batch->UnlockNodes();
+  int count = kxProject ? kxProject->ThreadsCount() : 1;
+  TkxWorkBase* first = JobClass()(batch, count, on_done);
+  auto* head = dynamic_cast<TkxConvertor*>(first);
+  if (!head) {
+    delete first;
+    throw std::logic_error("The job class is not a convertor");
+  }
+  auto chain = std::make_shared<TkxJobs::Chain>();
+  chain->job_count = head->FJobCount;
+  for (TkxConvertor* job = head; job; job = job->FNextJob) {
+    job->chain_ = chain;
+    chain->jobs.push_back(job);
+    chain->live.insert(job);
+    ++chain->unfreed;
+    job->AddAfterFree([chain_ref = chain] {
+      {
+        std::lock_guard<std::mutex> lock(chain_ref->mu);
+        --chain_ref->unfreed;
+      }
+      chain_ref->freed.notify_all();
+    });
+  }
+  TkxJobs jobs;
+  jobs.chain_ = std::move(chain);
+  return jobs;
+}
+
+void TkxConvertor::ProcessNode() {
+  try {
+    ConvertFile(FBatch, FCurrent);
+  } catch (...) {
+    ReleasePaths();
+    throw;
+  }
+  ReleasePaths();
+  if (FOnNodeDone) FOnNodeDone(FBatch, FCurrent);
+}
+
+void TkxConvertor::ClaimPath(const std::string& path) {
+  std::string key = BusyKey(path);
+  std::unique_lock<std::mutex> lock(g_busy_mu);
+  g_busy_cv.wait(lock, [&] {
+    auto it = g_busy.find(key);
+    return it == g_busy.end() || it->second == this;
+  });
+  g_busy[key] = this;
+}
+
+bool TkxConvertor::TryClaimPath(const std::string& path) {
+  std::string key = BusyKey(path);
+  std::lock_guard<std::mutex> lock(g_busy_mu);
+  auto it = g_busy.find(key);
+  if (it != g_busy.end() && it->second != this) return false;
+  g_busy[key] = this;
+  return true;
+}
+
+void TkxConvertor::ReleasePaths() {
+  {
+    std::lock_guard<std::mutex> lock(g_busy_mu);
+    for (auto it = g_busy.begin(); it != g_busy.end();) {
+      it = it->second == this ? g_busy.erase(it) : std::next(it);
+    }
+  }
+  g_busy_cv.notify_all();
+}
+
+std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
+  batch->LockNodes();
+  std::string source_dir = batch->SourceDir;
+  std::string target_dir = batch->TargetDir;
+  batch->UnlockNodes();
+  const std::string& source = node->Source;
+
+  bool keep_subdirs = kxProject ? kxProject->KeepTargetSubdirs() : true;
+  std::string relative;
+  // A path outside the searched folder (a listed file) keeps only its name.
+  if (keep_subdirs && !source_dir.empty() && source.size() > source_dir.size() &&
+      source.compare(0, source_dir.size(), source_dir) == 0) {
+    relative = source.substr(source_dir.size());
+  } else {
+    relative = ExtractFileName(source);
+  }
+  for (char& c : relative) {
+    if (c == ':') c = '_';
+    if (c == '/' && kPathDelim != '/') c = '_';
+  }
+  std::string path = IncludeTrailingDelimiter(target_dir) + relative;
+
+  if (kxProject && !kxProject->TargetExt.empty()) {
+    const TkxProject& p = *kxProject;
+    std::string ext = ExtractFileExt(path);
+    if (p.AltExt.empty() || text::SameTextAscii(ext, p.AltExt) ||
+        (!p.MacroExt.empty() && text::SameTextAscii(ext, p.MacroExt))) {
+      path = ChangeExt(path, p.TargetExt);
+    } else if (p.MacroEnabled() && IsMacroCapable()) {
+      path = ChangeExt(path, p.MacroExt);
+    } else {
+      path = ChangeExt(path, p.AltExt);
+    }
+  }
+  path = AdjustTargetName(path);
+
+  std::string folder = ExtractFilePath(path);
+  if (!folder.empty() && !fs::DirectoryExists(folder)) {
+    fs::ForceDirectories(folder);
+    if (!fs::DirectoryExists(folder)) batch->AddFailure("CreateDir Failed: " + folder);
+  }
+
+  ClaimPath(path);
+  if (!fs::FileExists(path)) return path;
+  TkxOverwrite overwrite = kxProject ? kxProject->IsOverwrite() : TkxOverwrite::No;
+  switch (overwrite) {
+    case TkxOverwrite::Skip:
+      batch->Decide(node, StateSuccess, node->Message);
+      return std::string();
+    case TkxOverwrite::Yes:
+      return path;
+    case TkxOverwrite::No:
+      break;
+  }
+  std::string short_name = kxProject ? kxProject->ShortName : std::string("tessoly");
+  std::string renamed = folder + "-" + short_name + "-" + ExtractFileName(path);
+  ClaimPath(renamed);
+  return renamed;
+}
+
+void TkxConvertor::FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target) {
+  const std::string& source = node->Source;
+  if (kxProject && kxProject->KeepFileTime()) CopyFileTimes(source, target);
+  // Compacted in place: deleting or renaming the source would delete or rename the result.
+  if (SameFile(source, target)) return;
+  if (kxProject && kxProject->DeleteSource()) fs::DeleteFileAt(source);
+  std::string suffix = kxProject ? kxProject->RenameSource() : std::string();
+  if (!suffix.empty()) fs::MoveFileTo(source, source + suffix);
+}
+
+void TkxConvertor::DeleteTarget(const std::string& path) { fs::DeleteFileAt(path); }
+
+void TkxConvertor::CopyFileTimes(const std::string& source, const std::string& target) {
+  fs::CopyTimes(source, target);
+}
+
+bool TkxConvertor::SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (kPathDelim == '\\' && text::SameTextAscii(a, b)) return true;
+  std::string id = fs::FolderIdentity(a);
+  return !id.empty() && id == fs::FolderIdentity(b);
+}
+
+// ---- RunningJobs ---------------------------------------------------------------------------
+
+void SetRunningJobs(int count) {
+  {
+    std::lock_guard<std::mutex> lock(g_running_mu);
+    g_running_jobs = count;
+  }
+  g_running_cv.notify_all();
+}
+
+int RunningJobs() {
+  std::lock_guard<std::mutex> lock(g_running_mu);
+  return g_running_jobs;
+}
+
+void WaitRunningJobs() {
+  std::unique_lock<std::mutex> lock(g_running_mu);
+  g_running_cv.wait(lock, [] { return g_running_jobs <= 0; });
+}
+
+}  // namespace orvelle
