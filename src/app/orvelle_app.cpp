@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "engine/app.h"
+
+int main(int argc, char** argv) { return orvelle::RunApplication(argc, argv); }

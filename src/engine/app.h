@@ -26,6 +26,13 @@ extern TkxMatchBase* kxMatch;
 // Fills the application descriptor of `project` with this product's values.
 void FillDescriptor(TkxProject& project);
 
+// True when the options ask for a run without a window: "PureConsole" is true and "Source"
+// holds no "http" (letter case counts).
+bool IsConsoleRun(const TkxProject& project);
+
+// What the program prints on standard error when it would need a window it does not have.
+extern const char* const kNoWindowHint;
+
 // The whole program: start-up, the console-or-window decision, shut-down. Returns the
 // process exit code.
 int RunApplication(int argc, char** argv);
