@@ -147,10 +147,14 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     for (const Finding& f : report.findings) {
       if (f.severity == Severity::kError) throw fail("the database is damaged: " + f.Describe());
     }
+  } catch (const JetError& e) {
+    throw fail("the database is damaged: " + e.Detail());
+  }
+  try {
     inv = CollectInventory(*in);
     plan = PackDown(inv);
   } catch (const JetError& e) {
-    throw fail("the database is damaged: " + e.Detail());
+    throw fail("the database cannot be compacted: " + e.Detail());
   }
 
   TempFile temp(TempPathFor(target));

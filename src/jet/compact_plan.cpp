@@ -42,6 +42,11 @@ const char* RoleName(PageRole r) {
 
 constexpr int kMaxOverflowHops = 16;
 
+// Variable columns of these types are known to hold no page pointers (or long values).
+bool KnownType(uint8_t type) {
+  return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
+}
+
 class Collector {
  public:
   explicit Collector(Database& db) : db_(db), l_(db.GetLayout()) {
@@ -216,6 +221,11 @@ class Collector {
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
       const ColumnData& cd = cr.columns[k];
+      if (!c.Fixed() && !KnownType(c.type) && cd.present && cd.size > 0) {
+        db_.Fail(r.header.page, tname + " column \"" + c.name + "\" has the unknown type " +
+                                    Hex(c.type) + " and holds data (" + Describe(r.header) +
+                                    "); its values might name pages, which cannot be moved safely");
+      }
       if (!c.IsLongValue() || !cd.present) continue;
       std::vector<uint32_t> pages;
       ReadLongValue(
