@@ -130,15 +130,29 @@ TEST_F(ComEngine, FailureTexts) {
   EXPECT_FALSE(fs::FileExists(dir_ + "out.mdb"));
 }
 
-TEST_F(ComEngine, MissingClassNamesTheProgId) {
-  try {
-    Create("Orvelle.NoSuchEngine");
-    FAIL() << "created";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              CodeText(CO_E_CLASSSTRING) + ", ProgID: \"Orvelle.NoSuchEngine\"");
-    EXPECT_EQ(static_cast<unsigned long>(e.Code()), static_cast<unsigned long>(CO_E_CLASSSTRING));
+TEST_F(ComEngine, CreationFailuresNameTheProgId) {
+  // A ProgID whose class has no server behind it.
+  const wchar_t kOrphan[] = L"{0B5E1F3A-6C2D-4E7F-8A9B-1C2D3E4F5A6B}";
+  ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"Orvelle.Orphan\\CLSID", REG_SZ, kOrphan, 0),
+            ERROR_SUCCESS);
+  const struct {
+    const char* prog_id;
+    HRESULT code;
+  } cases[] = {
+      {"Orvelle.NoSuchEngine", CO_E_CLASSSTRING},
+      {"Orvelle.Orphan", REGDB_E_CLASSNOTREG},
+  };
+  for (const auto& c : cases) {
+    try {
+      Create(c.prog_id);
+      ADD_FAILURE() << c.prog_id << " created";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                CodeText(c.code) + ", ProgID: \"" + std::string(c.prog_id) + "\"");
+      EXPECT_EQ(static_cast<unsigned long>(e.Code()), static_cast<unsigned long>(c.code));
+    }
   }
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Orvelle.Orphan");
 }
 
 TEST_F(ComEngine, EveryThreadGetsItsOwnApartment) {
