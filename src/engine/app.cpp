@@ -100,8 +100,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int RunApplication(int argc, char** argv) {
+  return RunGuarded([argc, argv] { return Run(argc, argv); });
+}
+
+int RunGuarded(const std::function<int()>& body) {
   try {
-    return Run(argc, argv);
+    return body();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvelle: the run stopped: %s\n", e.what());
   } catch (...) {

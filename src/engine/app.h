@@ -3,6 +3,7 @@
 // reference is null while its object does not exist.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/types.h"
@@ -36,5 +37,9 @@ extern const char* const kNoWindowHint;
 // The whole program: start-up, the console-or-window decision, shut-down. Returns the
 // process exit code.
 int RunApplication(int argc, char** argv);
+
+// Runs `body` and returns its exit code; a failure escaping it is told on standard error and
+// gives 1.
+int RunGuarded(const std::function<int()>& body);
 
 }  // namespace orvelle

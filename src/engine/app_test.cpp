@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,16 @@ TEST(AppTest, ConsoleOrWindow) {
     project.Options().SetText(c.options);
     EXPECT_EQ(IsConsoleRun(project), c.console) << c.options;
   }
+}
+
+TEST(AppTest, EscapingFailureEndsWithCodeOne) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunGuarded([]() -> int { throw std::runtime_error("disk gone"); }), 1);
+  EXPECT_EQ(RunGuarded([]() -> int { throw 42; }), 1);
+  EXPECT_EQ(RunGuarded([] { return 2; }), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "orvelle: the run stopped: disk gone\n"
+            "orvelle: the run stopped on an unknown failure\n");
 }
 
 #ifndef _WIN32
