@@ -158,11 +158,12 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   }
 
   TempFile temp(TempPathFor(target));
+  uint32_t written = 0;
   {
     std::ofstream out(std::filesystem::u8path(temp.Path()), std::ios::binary | std::ios::trunc);
     if (!out) throw fail("cannot create " + Quoted(temp.Path()) + ": " + std::strerror(errno));
     try {
-      WriteRelocated(*in, inv, plan, out);
+      written = WriteRelocated(*in, inv, plan, out);
     } catch (const JetError& e) {
       throw fail("the pages cannot be moved: " + e.Detail());
     }
@@ -194,9 +195,9 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   } catch (const JetError& e) {
     throw fail("the compacted copy cannot be read back: " + e.Detail());
   }
-  if (result.pages_after != plan.page_count) {
+  if (result.pages_after != written) {
     throw fail("the compacted copy has " + std::to_string(result.pages_after) + " pages, " +
-               std::to_string(plan.page_count) + " were written");
+               std::to_string(written) + " were written");
   }
   check_in_use();
   if (!RenameNoReplace(temp.Path(), target, &error)) {

@@ -287,9 +287,15 @@ class Writer {
     }
   }
 
-  void Run(std::ostream& out) {
+  uint32_t Run(std::ostream& out) {
     BuildDefinitions();
-    for (const auto& entry : inv_.maps) BuildMap(entry.second);
+    // The global map last: it describes the bitmap pages the others may add.
+    for (const auto& entry : inv_.maps) {
+      if (!entry.second.global) BuildMap(entry.second);
+    }
+    for (const auto& entry : inv_.maps) {
+      if (entry.second.global) BuildMap(entry.second);
+    }
     for (RowPointer rp : inv_.orphan_maps) ClearOrphan(rp);
     const uint32_t ps = l_.page_size;
     std::vector<uint8_t> buf(ps);
@@ -315,6 +321,15 @@ class Writer {
       }
       out.write(reinterpret_cast<const char*>(buf.data()), ps);
     }
+    for (size_t i = 0; i < added_.size(); ++i) {
+      std::vector<uint8_t>& img = added_[i];
+      if (db_.GetHeader().encoded()) {
+        DecodeJetPage(db_.GetHeader().database_key, r_.page_count + static_cast<uint32_t>(i),
+                      img.data(), ps);
+      }
+      out.write(reinterpret_cast<const char*>(img.data()), ps);
+    }
+    return OutputPages();
   }
 
  private:
@@ -412,7 +427,11 @@ class Writer {
     return std::vector<uint8_t>(row, row + host.slots[rp.row].Length());
   }
 
-  bool Used(uint64_t pos) const { return pos < r_.page_count && old_at_[pos] != Relocation::kNone; }
+  // Pages of the output: the relocated ones, then bitmap pages added for converted maps.
+  uint32_t OutputPages() const { return r_.page_count + static_cast<uint32_t>(added_.size()); }
+  bool Used(uint64_t pos) const {
+    return pos < r_.page_count ? old_at_[pos] != Relocation::kNone : pos < OutputPages();
+  }
 
   static void SetBit(uint8_t* bits, uint64_t i) {
     bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
@@ -420,43 +439,43 @@ class Writer {
 
   void BuildMap(const MapRowInfo& m) {
     std::vector<uint8_t> row = RowBytes(m.where);
-    const std::string what = "usage map at " + Describe(m.where);
     std::vector<uint32_t> pages;
     for (uint32_t p : m.pages) {
       if (inv_.Live(p)) pages.push_back(NewPage(p, m.where.page));
     }
     std::sort(pages.begin(), pages.end());
-    const uint32_t n = r_.page_count;
-    if (!m.reference) {
+    if (m.global) pages.clear();  // its set bits are free pages, described below
+    bool reference = m.reference;
+    std::vector<uint32_t> slots = m.slots;
+    if (!reference && m.global) {
+      const uint64_t n = OutputPages();
       uint64_t bits = 8ull * (row.size() - 5);
-      uint32_t start = Le32(row.data() + 1);
-      if (m.global) {
-        if (start != 0) db_.Fail(1, "global usage map starts at page " + std::to_string(start));
-        if (bits < n) {
-          // A longer file needs a longer row, sized as Access sizes it: 32 pages per 4 bytes.
-          row.resize(5 + (n + 31) / 32 * 4);
-          bits = 8ull * (row.size() - 5);
-        }
-        std::fill(row.begin() + 5, row.end(), 0);
-        for (uint64_t p = 0; p < bits; ++p) {
-          if (!Used(p)) SetBit(row.data() + 5, p);
-        }
-      } else {
-        std::fill(row.begin() + 5, row.end(), 0);
-        if (!pages.empty()) {
-          start = pages.front() & ~7u;
-          if (pages.back() - start >= bits) {
-            db_.Fail(m.where.page, what + ": its " + std::to_string(pages.size()) +
-                                       " pages would span pages " + std::to_string(start) + ".." +
-                                       std::to_string(pages.back()) + ", more than the " +
-                                       std::to_string(bits) + " an inline map of " +
-                                       std::to_string(row.size()) + " bytes describes");
-          }
-          Put32(row.data() + 1, start);
-          for (uint32_t p : pages) SetBit(row.data() + 5, p - start);
-        }
+      if (Le32(row.data() + 1) != 0) db_.Fail(1, "global usage map does not start at page 0");
+      if (bits < n) {
+        // A longer file needs a longer row, sized as Access sizes it: 32 pages per 4 bytes.
+        row.resize(5 + (n + 31) / 32 * 4);
+        bits = 8ull * (row.size() - 5);
       }
-    } else {
+      std::fill(row.begin() + 5, row.end(), 0);
+      for (uint64_t p = 0; p < bits; ++p) {
+        if (!Used(p)) SetBit(row.data() + 5, p);
+      }
+    } else if (!reference) {
+      const uint64_t bits = 8ull * (row.size() - 5);
+      std::fill(row.begin() + 5, row.end(), 0);
+      uint32_t start = pages.empty() ? Le32(row.data() + 1) : pages.front() & ~7u;
+      if (pages.empty() || pages.back() - start < bits) {
+        Put32(row.data() + 1, start);
+        for (uint32_t p : pages) SetBit(row.data() + 5, p - start);
+      } else {
+        // The pages no longer fit the row's window: describe them on bitmap pages instead.
+        reference = true;
+        slots.clear();
+        std::fill(row.begin(), row.end(), 0);
+        row[0] = 0x01;
+      }
+    }
+    if (reference) {
       const uint64_t per = l_.bitmap_pages_per_page;
       for (size_t i = 0; 1 + 4 * (i + 1) <= row.size(); ++i) {
         const uint64_t base = i * per;
@@ -464,28 +483,24 @@ class Writer {
         bool needed = !m.global && std::any_of(pages.begin(), pages.end(), [&](uint32_t p) {
           return p >= base && p < base + per;
         });
-        uint32_t old_bp = i < m.slots.size() ? m.slots[i] : 0;
-        if (old_bp == 0) {
-          if (needed) {
-            db_.Fail(m.where.page, what + ": slot " + std::to_string(i) +
-                                       " would need a new bitmap page, which relocation does "
-                                       "not allocate");
-          }
-          continue;
-        }
-        Put32(row.data() + 1 + 4 * i, NewPage(old_bp, m.where.page));
-        Page old_page = db_.ReadPage(old_bp, "usage bitmap");
+        uint32_t old_bp = i < slots.size() ? slots[i] : 0;
+        if (old_bp == 0 && !needed) continue;
         std::vector<uint8_t> img(l_.page_size, 0);
-        std::memcpy(img.data(), old_page->data(), 4);
-        for (uint64_t k = 0; k < per; ++k) {
-          if (m.global ? !Used(base + k) : false) SetBit(img.data() + 4, k);
+        img[0] = kPageUsageBitmap;
+        img[1] = 0x01;
+        for (uint64_t k = 0; m.global && k < per; ++k) {
+          if (!Used(base + k)) SetBit(img.data() + 4, k);
         }
-        if (!m.global) {
-          for (uint32_t p : pages) {
-            if (p >= base && p < base + per) SetBit(img.data() + 4, p - base);
-          }
+        for (uint32_t p : pages) {
+          if (p >= base && p < base + per) SetBit(img.data() + 4, p - base);
         }
-        images_[old_bp] = std::move(img);
+        if (old_bp != 0) {
+          Put32(row.data() + 1 + 4 * i, NewPage(old_bp, m.where.page));
+          images_[old_bp] = std::move(img);
+        } else {
+          Put32(row.data() + 1 + 4 * i, OutputPages());
+          added_.push_back(std::move(img));
+        }
       }
     }
     rows_[m.where.page][m.where.row] = std::move(row);
@@ -545,6 +560,7 @@ class Writer {
   std::vector<uint32_t> old_at_;                               // per output position
   std::unordered_map<uint32_t, std::vector<uint8_t>> images_;  // whole pages, by old number
   std::unordered_map<uint32_t, std::map<uint8_t, std::vector<uint8_t>>> rows_;  // host rows
+  std::vector<std::vector<uint8_t>> added_;  // new bitmap pages, written after the others
 };
 
 }  // namespace
@@ -573,9 +589,9 @@ Relocation PackDown(const PageInventory& inv) {
   return r;
 }
 
-void WriteRelocated(Database& db, const PageInventory& inv, const Relocation& r,
-                    std::ostream& out) {
-  Writer(db, inv, r).Run(out);
+uint32_t WriteRelocated(Database& db, const PageInventory& inv, const Relocation& r,
+                        std::ostream& out) {
+  return Writer(db, inv, r).Run(out);
 }
 
 }  // namespace orvelle::jet

@@ -85,7 +85,10 @@ struct Relocation {
 // Slides every non-fixed live page to the lowest free position, in order.
 Relocation PackDown(const PageInventory& inv);
 
-// Writes the relocated database. Throws JetError when a map cannot describe the new layout.
-void WriteRelocated(Database& db, const PageInventory& inv, const Relocation& r, std::ostream& out);
+// Writes the relocated database and returns its page count: r.page_count, plus a bitmap page
+// for each range of a map whose pages no longer fit its inline row (it becomes a reference
+// map). Throws JetError on any pointer to a page that is not kept.
+uint32_t WriteRelocated(Database& db, const PageInventory& inv, const Relocation& r,
+                        std::ostream& out);
 
 }  // namespace orvelle::jet
