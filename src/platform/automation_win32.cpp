@@ -37,6 +37,10 @@ std::map<std::string, Factory>& Providers() {  // guarded by g_providers_mu
 std::string HresultText(HRESULT hr) {
   std::string text = win32::SystemMessage(static_cast<DWORD>(hr));
   if (!text.empty()) return text;
+  // Windows' wording for the codes of a missing engine, where the message tables lack them
+  // (Wine), so a missing class reads the same everywhere.
+  if (hr == CO_E_CLASSSTRING) return "Invalid class string";
+  if (hr == REGDB_E_CLASSNOTREG) return "Class not registered";
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "OLE error %.8x", static_cast<unsigned>(hr));
   return buffer;

@@ -138,9 +138,10 @@ TEST_F(ComEngine, CreationFailuresNameTheProgId) {
   const struct {
     const char* prog_id;
     HRESULT code;
+    const char* text;
   } cases[] = {
-      {"Orvelle.NoSuchEngine", CO_E_CLASSSTRING},
-      {"Orvelle.Orphan", REGDB_E_CLASSNOTREG},
+      {"Orvelle.NoSuchEngine", CO_E_CLASSSTRING, "Invalid class string"},
+      {"Orvelle.Orphan", REGDB_E_CLASSNOTREG, "Class not registered"},
   };
   for (const auto& c : cases) {
     try {
@@ -148,7 +149,7 @@ TEST_F(ComEngine, CreationFailuresNameTheProgId) {
       ADD_FAILURE() << c.prog_id << " created";
     } catch (const AutomationError& e) {
       EXPECT_EQ(std::string(e.what()),
-                CodeText(c.code) + ", ProgID: \"" + std::string(c.prog_id) + "\"");
+                std::string(c.text) + ", ProgID: \"" + std::string(c.prog_id) + "\"");
       EXPECT_EQ(static_cast<unsigned long>(e.Code()), static_cast<unsigned long>(c.code));
     }
   }
@@ -212,7 +213,7 @@ TEST_F(ComEngine, ProvidersAreTriedBeforeCom) {
     std::string message;
   } failures[] = {
       {"Orvelle.Broken", "Engine files missing, ProgID: \"Orvelle.Broken\""},
-      {"Orvelle.Empty", CodeText(CO_E_CLASSSTRING) + ", ProgID: \"Orvelle.Empty\""},
+      {"Orvelle.Empty", "Invalid class string, ProgID: \"Orvelle.Empty\""},
   };
   for (const auto& f : failures) {
     try {
