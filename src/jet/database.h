@@ -92,6 +92,8 @@ class Database {
     return ByteView(page->data(), page->size(), &source_->Name(), pn, structure);
   }
   [[noreturn]] void Fail(int64_t page, const std::string& text) const;
+  size_t CachedPages() const { return cache_.size(); }
+  static constexpr size_t kCachePages = 256;
 
   // Tables (MSysObjects rows of Type 1 and 4) in catalogue order.
   const std::vector<CatalogEntry>& Catalog();
@@ -103,7 +105,6 @@ class Database {
   uint32_t page_count_ = 0;
   uint64_t trailing_ = 0;
   // LRU cache of decoded pages; the list holds page numbers, most recent first.
-  static constexpr size_t kCachePages = 256;
   std::list<uint32_t> lru_;
   std::unordered_map<uint32_t, std::pair<Page, std::list<uint32_t>::iterator>> cache_;
   bool catalog_loaded_ = false;

@@ -209,6 +209,14 @@ const DamageCase kCases[] = {
        return "page " + S(m.page) + ": table owned-pages map at " + Describe(m) +
               ": map type 0x7, expected 0x00 (inline) or 0x01 (reference)";
      }},
+    {"ReferenceMapBitmapOfWrongType", "V2010-binIdxTestV2010.accdb", Op::kRead,
+     [](std::string& b, const Probe& p) {
+       RowPointer m = p.Table("Test").owned_map;
+       uint32_t bitmap = ReadUsageMap(p.db, m, "").bitmap_pages.at(0);
+       b[p.Page(bitmap)] = 0x01;
+       return "page " + S(bitmap) + ": usage bitmap: page type 0x1, expected 0x05 (table " +
+              "owned-pages map at " + Describe(m) + " slot 0)";
+     }},
     {"IndexPageOfWrongType", "V2000-compIndexTestV2000.mdb", Op::kRead,
      [](std::string& b, const Probe& p) {
        uint32_t root = p.Table("Table1").physical.at(0).root;

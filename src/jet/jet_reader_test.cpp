@@ -90,6 +90,52 @@ TEST(JetHeader, IgnoresTrailingPartialPage) {
   EXPECT_EQ(db->TrailingBytes(), 1u);
 }
 
+// Counts the reads that reach the file.
+class CountingSource : public ByteSource {
+ public:
+  CountingSource(std::unique_ptr<ByteSource> inner, int* reads)
+      : inner_(std::move(inner)), reads_(reads) {}
+  const std::string& Name() const override { return inner_->Name(); }
+  uint64_t Size() const override { return inner_->Size(); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t len) override {
+    ++*reads_;
+    return inner_->ReadAt(offset, buffer, len);
+  }
+
+ private:
+  std::unique_ptr<ByteSource> inner_;
+  int* reads_;
+};
+
+TEST(JetPages, CacheServesRepeatsAndStaysBounded) {
+  std::string path = Fixture("V2000-testV2000.mdb");
+  JET_REQUIRE_FIXTURE(path);
+  int reads = 0;
+  Database db(std::make_unique<CountingSource>(OpenFileSource(path), &reads));
+  EXPECT_EQ(reads, 1);  // page 0
+  Page first = db.ReadPage(5, "test");
+  Page again = db.ReadPage(5, "test");
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(first.get(), again.get());
+  for (uint32_t pn = 0; pn < db.PageCount(); ++pn) db.ReadPage(pn, "test");
+  EXPECT_EQ(db.CachedPages(), Database::kCachePages);
+  EXPECT_EQ(reads, 2 + 742);  // every page but 5 once more
+  // A page handed out stays valid after the cache dropped it.
+  EXPECT_EQ((*first)[0], kPageTableDef);
+}
+
+TEST(JetPages, PageBeyondTheEndIsAnError) {
+  std::string path = Fixture("V2000-testV2000.mdb");
+  JET_REQUIRE_FIXTURE(path);
+  auto db = Database::OpenFile(path);
+  try {
+    db->ReadPage(743, "data page");
+    FAIL();
+  } catch (const JetError& e) {
+    EXPECT_EQ(e.Detail(), "page 743: data page: page beyond end of file (743 pages)");
+  }
+}
+
 struct CountCase {
   const char* file;
   const char* table;
