@@ -198,7 +198,7 @@ TEST(OptionListTest, HostileFilesLoadWithoutHarm) {
   };
   const Case cases[] = {
       {"garbage", garbage},
-      {"nul", std::string("A=1\r\n\0B=2\r\n", 11)},
+      {"nul-byte", std::string("A=1\r\n\0B=2\r\n", 11)},
       {"utf16-odd", std::string("\xFF\xFE"
                                 "A\0=\0\x00\xD8"
                                 "1",
@@ -215,7 +215,7 @@ TEST(OptionListTest, HostileFilesLoadWithoutHarm) {
     list.Save(dir.Sub(std::string(c.name) + ".out"));  // what was loaded can be written back
   }
   TkxOptionList list;
-  list.Load(dir.Sub("nul"));
+  list.Load(dir.Sub("nul-byte"));
   EXPECT_EQ(list.Lines(), Lines{"A=1"});
   list.Load(dir.Sub("utf16-odd"));
   EXPECT_EQ(list.GetValue("A"), "\xEF\xBF\xBD\xEF\xBF\xBD");
