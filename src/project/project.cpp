@@ -178,7 +178,7 @@ void TkxProject::OpenProject(bool file_known) {
     }
     // The file is not a project (perhaps a database): a later Save must not write over it.
     ProjectFile.clear();
-  } else {
+  } else if (!ProjectFile.empty()) {
     const std::string source = ProjectFile;
     ProjectFile.clear();
     options_.SetValue("Source", source);

@@ -366,6 +366,9 @@ TEST_F(ProjectTest, OpenDialog) {
   project->OpenProject(false);
   EXPECT_EQ(project->Source(), N("/data/x.accdb"));
   EXPECT_EQ(project->ProjectFile, "");
+
+  project->OpenProject(true);  // no file at all: the source is not emptied
+  EXPECT_EQ(project->Source(), N("/data/x.accdb"));
 }
 
 // With options from the command line, a database picked in the Open dialog must never
