@@ -155,6 +155,8 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     plan = PackDown(inv);
   } catch (const JetError& e) {
     throw fail("the database cannot be compacted: " + e.Detail());
+  } catch (const std::exception& e) {
+    throw fail(std::string("the database cannot be compacted: ") + e.what());
   }
 
   TempFile temp(TempPathFor(target));
@@ -166,6 +168,8 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
       written = WriteRelocated(*in, inv, plan, out);
     } catch (const JetError& e) {
       throw fail("the pages cannot be moved: " + e.Detail());
+    } catch (const std::exception& e) {
+      throw fail(std::string("the pages cannot be moved: ") + e.what());
     }
     out.flush();
     out.close();

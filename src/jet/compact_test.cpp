@@ -231,6 +231,8 @@ TEST(JetCompact, ReclaimsTheGapsOfBloatedFiles) {
     uint64_t tables = original->Catalog().size();
     EXPECT_LE(r.bytes_after, ReadBytes(in).size() + tables * original->PageSize());
     ExpectEquivalent(in, out);
+    std::printf("[ bloated  ] %-40s %8zu -> %8zu -> %8llu\n", name.c_str(), ReadBytes(in).size(),
+                big.size(), static_cast<unsigned long long>(r.bytes_after));
     ++bloated;
   }
   EXPECT_GT(bloated, 60);
