@@ -54,7 +54,7 @@ TEST(JetChecker, AcceptsEveryFixture) {
     }
     ++checked;
   }
-  EXPECT_EQ(checked, 72);
+  EXPECT_GE(checked, 72);  // the corpus of the fixture README
 }
 
 TEST(JetChecker, ReportsLeakedPagesWithoutRefusing) {

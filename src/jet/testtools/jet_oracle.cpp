@@ -139,6 +139,8 @@ bool MdbReaderAvailable(std::string* why) {
 }
 
 TableDump MdbExportDump(const std::string& file, const std::string& table) {
+  // -b strip drops binary fields, whose raw bytes could hold the separators; they are not
+  // compared anyway.
   return Parse(Run("mdb-export -b strip -d \"$(printf '\\037')\" -R \"$(printf '\\036')\" -Q " +
                    Quote(file) + " " + Quote(table)));
 }
@@ -147,8 +149,9 @@ TableDump MdbReaderDump(const std::string& file, const std::string& table) {
   return Parse(Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table)));
 }
 
-// The five bytes code page 1252 leaves undefined come out as U+0081.. from us (as Windows
-// maps them), U+FFFD from mdb-reader and "?" from mdbtools: compare them as "?".
+// The five bytes code page 1252 leaves undefined: Windows converts them to U+0081, U+008D,
+// U+008F, U+0090 and U+009D, and so do we; mdb-reader gives U+FFFD and mdbtools "?", both
+// losing the byte. Compare all three as "?".
 static std::string FoldUndefined(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
