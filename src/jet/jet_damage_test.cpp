@@ -173,6 +173,21 @@ const DamageCase kCases[] = {
        return "page " + S(d) + ": data page: owner 999, expected table definition page " +
               S(p.Table("Table1").page);
      }},
+    {"OverflowRowPointsAtItself", "V2000-overflowTestV2000.mdb", Op::kRead,
+     [](std::string& b, const Probe& p) {
+       for (uint32_t pn : ReadUsageMap(p.db, p.Table("Table1").owned_map, "").pages) {
+         DataPage d = ParseDataPage(p.db, pn, "");
+         for (size_t s = 0; s < d.slots.size(); ++s) {
+           if (!d.slots[s].OverflowHeader()) continue;
+           RowPointer self{pn, static_cast<uint8_t>(s)};
+           Put32(b, p.Page(pn) + d.slots[s].offset, self.Packed());
+           return "page " + S(pn) + ": data page: overflow chain of row " + S(s) + " loops at " +
+                  Describe(self);
+         }
+       }
+       ADD_FAILURE() << "no overflow row";
+       return std::string();
+     }},
     {"LongValueChainLoops", "V1997-test2V1997.mdb", Op::kRead,
      [](std::string& b, const Probe& p) {
        auto [page, at] = p.FirstChain();
