@@ -80,7 +80,17 @@ class Checker {
     Claim(1, Role::kMapHost, 0, "global usage map");
     UsageMap global;
     bool have_global = Guard([&] { global = ReadGlobalMap(db_); });
-    for (const CatalogEntry& e : db_.Catalog()) CheckTable(e);
+    std::unordered_map<uint32_t, std::string> by_tdef;
+    for (const CatalogEntry& e : db_.Catalog()) {
+      auto [it, fresh] = by_tdef.emplace(e.id, e.name);
+      if (!fresh) {
+        Add(Severity::kError, e.id,
+            "catalogue: table \"" + e.name + "\" has the same definition page as \"" + it->second +
+                "\"");
+        continue;
+      }
+      CheckTable(e);
+    }
     if (have_global) {
       for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
       CompareGlobal(global);

@@ -11,6 +11,7 @@
 #include "jet/table_def.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "jet/usage_map.h"
+#include "jet/values.h"
 #include "test_support.h"
 
 namespace orvelle::jet {
@@ -285,6 +286,19 @@ const DamageCase kCases[] = {
        b[p.Page(ip.number) + 0x1E0 + ip.entries[0].size()] = 0x00;
        return "page " + S(ip.number) + ": index page: index 0 entry 1 (" +
               Describe(tree.entries.at(1).row) + ") not above the previous one";
+     }},
+    {"TwoTablesShareADefinition", "V2000-overflowTestV2000.mdb", Op::kCheck,
+     [](std::string& b, const Probe& p) {
+       TableDef sys = ReadTableDef(p.db, 2);
+       int id = sys.ColumnIndex("Id"), name = sys.ColumnIndex("Name");
+       ForEachLiveRow(p.db, sys, [&](const LiveRow& r) {
+         CrackedRow cr = CrackRow(p.db, sys, r);
+         if (TextValue(p.db, sys, name, cr) != "Table1") return;
+         const uint8_t* at = cr.columns[id].data;
+         Put32(b, p.Page(r.data.page) + (at - r.page->data()), 2);
+       });
+       return std::string("page 2: catalogue: table \"Table1\" has the same definition page as ") +
+              "\"MSysObjects\"";
      }},
     {"GlobalMapFreesATableDefinition", "V2000-overflowTestV2000.mdb", Op::kCheck,
      [](std::string& b, const Probe& p) {
