@@ -5,28 +5,13 @@
 
 #include "engine/app.h"
 #include "engine/batch.h"
+#include "jobs/engine_choice.h"
 #include "platform/automation.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "project/project.h"
 
 namespace orvelle {
-
-namespace {
-
-const char kEnginePrefix[] = "DAO.DBEngine.";
-
-std::unique_ptr<automation::Object> CreateEngine() {
-  automation::InitThread();
-  try {
-    return automation::Create(std::string(kEnginePrefix) + "120");
-  } catch (const std::exception&) {
-    automation::InitThread();
-    return automation::Create(std::string(kEnginePrefix) + "36");
-  }
-}
-
-}  // namespace
 
 TkxWorkBase* TkxTessoly::Create(TkxBatch* batch, int count, const TkxNodeEvent& on_done) {
   return new TkxTessoly(batch, count, on_done);
@@ -52,7 +37,10 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
   if (target.empty()) return;
   const std::string source = node->Source;
   try {
-    std::unique_ptr<automation::Object> engine = CreateEngine();
+    // DAO (".120", else ".36") unless the option "Engine" asks for another choice.
+    std::string choice = kxProject ? kxProject->GetOption(kEngineOption) : std::string();
+    std::unique_ptr<automation::Object> engine =
+        CreateCompactionEngine(choice.empty() ? std::string("dao") : choice);
 
     // In place, the source itself becomes the working copy for the time of the compaction;
     // a leftover file at the usual name is then left alone rather than overwritten.

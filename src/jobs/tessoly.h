@@ -1,5 +1,6 @@
-// The compaction job: each file is compacted by the database engine that the automation
-// seam provides ("DAO.DBEngine.120", else "DAO.DBEngine.36"), through a working copy.
+// The compaction job: each file is compacted, through a working copy, by the database engine
+// that the automation seam provides ("DAO.DBEngine.120", else "DAO.DBEngine.36", or the
+// native engine when the option "Engine" names another choice).
 #pragma once
 
 #include <string>
