@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test: the Linux build, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs the dependencies, builds, and runs every test: the Linux build, the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzz run of the native
+# engine's reader, and the Windows builds (32-bit compiled, 64-bit tested under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-if [ -x scripts/fetch-test-data.sh ] || [ -f scripts/fetch-test-data.sh ]; then
-  bash scripts/fetch-test-data.sh
-fi
-if [ -f scripts/jet-oracle/install.sh ]; then
-  bash scripts/jet-oracle/install.sh || echo "note: mdb-reader oracle not installed; its tests will skip"
-fi
+bash scripts/install-deps.sh --windows
+bash scripts/fetch-test-data.sh >/dev/null
+bash scripts/jet-oracle/install.sh || echo "note: mdb-reader oracle not installed; its tests will skip"
 
 export ORVELLE_QUIET=1
 
+echo "== Linux"
 bash scripts/build.sh linux
 (cd build/linux && ctest --output-on-failure)
 
+echo "== Linux with AddressSanitizer and UBSan"
 bash scripts/build.sh asan
-(cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure)
 
-if [ -f scripts/fuzz.sh ]; then
-  bash scripts/fuzz.sh
-fi
+echo "== Fuzzing the native engine's reader"
+bash scripts/fuzz.sh "${ORVELLE_FUZZ_SECONDS:-120}"
+
+echo "== Windows"
+bash scripts/windows-build.sh mingw32 mingw64
+bash scripts/windows-test.sh
+
 echo "All tests passed."
