@@ -12,8 +12,11 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libboost1.81-dev
   clang clang-format libclang-rt-14-dev
-  mdbtools nodejs npm
+  mdbtools
 )
+# Node.js (for the mdb-reader oracle) may come with its own npm; only ask apt when absent.
+if ! command -v node >/dev/null; then packages+=(nodejs); fi
+if ! command -v npm >/dev/null; then packages+=(npm); fi
 if [ "${1:-}" = "--windows" ]; then
   packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 fi
