@@ -104,7 +104,7 @@ class Gate {
 class FrmMainTest : public ::testing::Test {
  protected:
   FrmMainTest() {
-    const std::string exe = tmp_.Sub("program/orvelle");
+    const std::string exe = Sub("program/orvelle");
     test::WriteBytes(exe, "program");
     project_ = std::make_unique<TkxProject>(exe, "");
     project_->JobClass = &TkxTessoly::Create;
@@ -141,9 +141,16 @@ class FrmMainTest : public ::testing::Test {
     kxMatch = saved_.match;
   }
 
-  std::string Dir(const std::string& relative) const { return tmp_.Sub(relative) + kPathDelim; }
+  // A path under the temporary folder; "/" in `relative` stands for the platform delimiter.
+  std::string Sub(std::string relative) const {
+    for (char& c : relative) {
+      if (c == '/') c = kPathDelim;
+    }
+    return tmp_.Sub(relative);
+  }
+  std::string Dir(const std::string& relative) const { return Sub(relative) + kPathDelim; }
   std::string MakeDb(const std::string& relative) {
-    const std::string path = tmp_.Sub(relative);
+    const std::string path = Sub(relative);
     test::WriteBytes(path, "database " + relative);
     return path;
   }
@@ -254,10 +261,13 @@ TEST_P(FrmTargetTest, ConvertCorrectsTheTarget) {
   MakeDb("db/a.mdb");
   MakeDb("out/existing.mdb");
   view_.source = Dir("db") + "*.mdb";
-  const std::string root = tmp_.Path() + kPathDelim;
-  view_.target = std::string(c.target).empty() ? "" : root + c.target;
+#ifdef _WIN32
+  // A drive colon comes first there, so a later colon never counts.
+  if (std::string(c.name) == "ColonAfterTenthCharacter") GTEST_SKIP();
+#endif
+  view_.target = std::string(c.target).empty() ? "" : Sub(c.target);
   frm_->Execute(TkxAction::aConvert);
-  EXPECT_EQ(view_.target, std::string(c.expected).empty() ? "" : root + c.expected);
+  EXPECT_EQ(view_.target, std::string(c.expected).empty() ? "" : Sub(c.expected));
   EXPECT_EQ(frm_->Busy(), c.runs);
   if (c.runs) {
     PumpUntilIdle();
@@ -407,8 +417,8 @@ TEST_F(FrmMainTest, CommandsThatWouldReplaceTheBatchAreRefusedDuringARun) {
   EXPECT_EQ(info_->GetState("C"), "1");
   gate_.Open();
   PumpUntilIdle();
-  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{tmp_.Sub("db/a.mdb"), tmp_.Sub("db/b.mdb"),
-                                                     tmp_.Sub("db/c.mdb")}));
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Sub("db/a.mdb"), Sub("db/b.mdb"), Sub("db/c.mdb")}));
 }
 
 TEST_F(FrmMainTest, ClosingDuringARunStopsItAndClosesAfterTheLastJob) {
@@ -462,7 +472,7 @@ TEST_F(FrmMainTest, SearchConvertSearchesThenRuns) {
 // --- Choosers ---
 
 TEST_F(FrmMainTest, FolderButtonAddsTheMaskAndSuggestsTheTarget) {
-  view_.source = tmp_.Sub("db/x.mdb");
+  view_.source = Sub("db/x.mdb");
   frm_->bSourceClick();  // cancelled
   EXPECT_EQ(dialogs_.folder_starts, std::vector<std::string>{Dir("db")});
   EXPECT_EQ(view_.source, Dir("db") + "*.*db");
@@ -473,7 +483,7 @@ TEST_F(FrmMainTest, FolderButtonAddsTheMaskAndSuggestsTheTarget) {
   EXPECT_EQ(view_.source, std::string(1, kPathDelim) + "*.*db");
   EXPECT_EQ(view_.target, Dir("db"));
 
-  dialogs_.folders.push_back(tmp_.Sub("chosen"));
+  dialogs_.folders.push_back(Sub("chosen"));
   frm_->bSourceClick();
   EXPECT_EQ(view_.source, Dir("chosen") + "*.*db");
 }
@@ -501,10 +511,10 @@ TEST_F(FrmMainTest, FilesButtonListsEveryChosenFile) {
 }
 
 TEST_F(FrmMainTest, TargetButtonKeepsItsTextWhenCancelled) {
-  view_.target = tmp_.Sub("out");
+  view_.target = Sub("out");
   frm_->bTargetClick();
   EXPECT_EQ(view_.target, Dir("out"));
-  dialogs_.folders.push_back(tmp_.Sub("elsewhere"));
+  dialogs_.folders.push_back(Sub("elsewhere"));
   frm_->bTargetClick();
   EXPECT_EQ(view_.target, Dir("elsewhere"));
   view_.target.clear();
@@ -527,7 +537,7 @@ class FrmDropTest : public FrmMainTest, public ::testing::WithParamInterface<Dro
 
 TEST_P(FrmDropTest, DropsAreRoutedByTheControlUnderThem) {
   const DropCase& c = GetParam();
-  test::WriteBytes(tmp_.Sub("jobs/p.batch-tessoly"), "Target=" + Dir("fromproject") + "\r\n");
+  test::WriteBytes(Sub("jobs/p.batch-tessoly"), "Target=" + Dir("fromproject") + "\r\n");
   const std::string before = MakeDb("old/z.mdb");
   dialogs_.open_answers.push_back(before);
   frm_->bSourceFileClick();  // one row that a drop may replace
@@ -537,22 +547,22 @@ TEST_P(FrmDropTest, DropsAreRoutedByTheControlUnderThem) {
 
   std::vector<std::string> paths;
   for (const auto& f : c.files)
-    paths.push_back(f.find(".batch-") != std::string::npos ? tmp_.Sub(f) : MakeDb(f));
+    paths.push_back(f.find(".batch-") != std::string::npos ? Sub(f) : MakeDb(f));
   frm_->DropFiles(c.target, paths);
 
   std::vector<std::string> expected_rows;
-  for (const auto& r : c.rows) expected_rows.push_back(tmp_.Sub(r));
+  for (const auto& r : c.rows) expected_rows.push_back(Sub(r));
   EXPECT_EQ(Paths(), expected_rows);
   EXPECT_EQ(
       view_.clears,
       clears +
           (c.target == TkxDropTarget::lViewer && !c.opens_project && !c.files.empty() ? 1 : 0));
   if (c.opens_project) {
-    EXPECT_EQ(view_.caption, "Orvelle - " + tmp_.Sub("jobs/p.batch-tessoly"));
+    EXPECT_EQ(view_.caption, "Orvelle - " + Sub("jobs/p.batch-tessoly"));
     EXPECT_EQ(view_.target, Dir("fromproject"));
     EXPECT_EQ(view_.source, "");  // the project has no source
   } else {
-    EXPECT_EQ(view_.source, std::string(c.source).empty() ? "before" : tmp_.Sub(c.source));
+    EXPECT_EQ(view_.source, std::string(c.source).empty() ? "before" : Sub(c.source));
     EXPECT_EQ(view_.caption, "Orvelle - " + project_->DefaultProjectPath());
   }
 }
@@ -597,8 +607,8 @@ TEST_F(FrmMainTest, DropOnTheTargetSetsItAndOnAnEmptyTargetSuggestsTheFolder) {
   const std::string a = MakeDb("d1/a.mdb");
   frm_->DropFiles(TkxDropTarget::eSource, {a});
   EXPECT_EQ(view_.target, Dir("d1"));
-  frm_->DropFiles(TkxDropTarget::eTarget, {tmp_.Sub("out")});
-  EXPECT_EQ(view_.target, tmp_.Sub("out"));
+  frm_->DropFiles(TkxDropTarget::eTarget, {Sub("out")});
+  EXPECT_EQ(view_.target, Sub("out"));
 }
 
 // --- Rows ---
@@ -620,8 +630,8 @@ TEST_F(FrmMainTest, RowsStayInNodeOrderWhenNoticesArriveOutOfOrder) {
   on_add(batch, nodes[3]);
   on_add(batch, nodes[1]);
   ui_.RunPending();
-  EXPECT_EQ(Paths(), (std::vector<std::string>{tmp_.Sub("d/a.mdb"), tmp_.Sub("d/b.mdb"),
-                                               tmp_.Sub("d/c.mdb"), tmp_.Sub("d/e.mdb")}));
+  EXPECT_EQ(Paths(), (std::vector<std::string>{Sub("d/a.mdb"), Sub("d/b.mdb"), Sub("d/c.mdb"),
+                                               Sub("d/e.mdb")}));
   EXPECT_EQ(view_.row_count, 4);
 
   // A late listing notice after the result never takes the row back to "Running".
@@ -669,23 +679,23 @@ TEST_F(FrmMainTest, SaveListWritesOneLinePerRowInRowOrder) {
   frm_->Execute(TkxAction::aConvert);
   PumpUntilHeld(1);
   // a is held inside the engine; b is still waiting: both are written as running.
-  const std::string log = tmp_.Sub("logs/list.log");
+  const std::string log = Sub("logs/list.log");
   frm_->SaveListToFile(log);
-  EXPECT_EQ(test::ReadBytes(log), "[Running] => " + tmp_.Sub("db/a.mdb") + " => \r\n" +
-                                      "[Running] => " + tmp_.Sub("db/b.mdb") + " => \r\n");
+  EXPECT_EQ(test::ReadBytes(log), "[Running] => " + Sub("db/a.mdb") + " => \r\n" + "[Running] => " +
+                                      Sub("db/b.mdb") + " => \r\n");
   gate_.Open();
   PumpUntilIdle();
   frm_->SaveListToFile(log);
   EXPECT_EQ(frm_->Row(1).Result, b->Message.substr(0, b->Message.find('\n')));
   EXPECT_EQ(frm_->Row(1).Result.find("second line"), std::string::npos);
-  EXPECT_EQ(test::ReadBytes(log), "[Failure] => " + tmp_.Sub("db/a.mdb") + " => " +
-                                      frm_->Row(0).Result + "\r\n" + "[Failure] => " +
-                                      tmp_.Sub("db/b.mdb") + " => " + frm_->Row(1).Result + "\r\n");
+  EXPECT_EQ(test::ReadBytes(log), "[Failure] => " + Sub("db/a.mdb") + " => " + frm_->Row(0).Result +
+                                      "\r\n" + "[Failure] => " + Sub("db/b.mdb") + " => " +
+                                      frm_->Row(1).Result + "\r\n");
   EXPECT_NE(frm_->Row(0).Result.find("first line"), std::string::npos);
 }
 
 TEST_F(FrmMainTest, SuccessRowsCarryTheTargetAndAnEmptyListExportsNothing) {
-  const std::string empty = tmp_.Sub("empty.log");
+  const std::string empty = Sub("empty.log");
   frm_->SaveListToFile(empty);
   EXPECT_EQ(test::ReadBytes(empty), "");
 
@@ -695,11 +705,11 @@ TEST_F(FrmMainTest, SuccessRowsCarryTheTargetAndAnEmptyListExportsNothing) {
   frm_->Execute(TkxAction::aConvert);
   PumpUntilIdle();
   ASSERT_EQ(frm_->RowCount(), 1);
-  EXPECT_EQ(frm_->Row(0).Result, tmp_.Sub("out/a.mdb"));
-  const std::string log = tmp_.Sub("a.log");
+  EXPECT_EQ(frm_->Row(0).Result, Sub("out/a.mdb"));
+  const std::string log = Sub("a.log");
   frm_->SaveListToFile(log);
   EXPECT_EQ(test::ReadBytes(log),
-            "[Success] => " + tmp_.Sub("db/a.mdb") + " => " + tmp_.Sub("out/a.mdb") + "\r\n");
+            "[Success] => " + Sub("db/a.mdb") + " => " + Sub("out/a.mdb") + "\r\n");
 }
 
 TEST_F(FrmMainTest, ExportAsksForALogFile) {
@@ -707,11 +717,10 @@ TEST_F(FrmMainTest, ExportAsksForALogFile) {
   frm_->bSourceFileClick();
   frm_->ExportList1Click();  // cancelled
   EXPECT_EQ(dialogs_.save_requests, std::vector<std::string>{"Log File|*.log .log"});
-  EXPECT_FALSE(test::Exists(tmp_.Sub("export.log")));
-  dialogs_.save_answers.push_back(tmp_.Sub("export.log"));
+  EXPECT_FALSE(test::Exists(Sub("export.log")));
+  dialogs_.save_answers.push_back(Sub("export.log"));
   frm_->ExportList1Click();
-  EXPECT_EQ(test::ReadBytes(tmp_.Sub("export.log")),
-            "[Running] => " + tmp_.Sub("d/a.mdb") + " => \r\n");
+  EXPECT_EQ(test::ReadBytes(Sub("export.log")), "[Running] => " + Sub("d/a.mdb") + " => \r\n");
 }
 
 TEST_F(FrmMainTest, ListMenuAndShellCommands) {
@@ -729,7 +738,7 @@ TEST_F(FrmMainTest, ListMenuAndShellCommands) {
   EXPECT_TRUE(menu.ViewSource && menu.OpenSource);
   frm_->ViewSource1Click();
   frm_->OpenSource1Click();
-  EXPECT_EQ(opened_, (std::vector<std::string>{Dir("data"), tmp_.Sub("data/a.mdb")}));
+  EXPECT_EQ(opened_, (std::vector<std::string>{Dir("data"), Sub("data/a.mdb")}));
 
   opened_.clear();
   view_.target.clear();
@@ -744,9 +753,9 @@ TEST_F(FrmMainTest, ListMenuAndShellCommands) {
 // --- Project and link commands ---
 
 TEST_F(FrmMainTest, RecentProjectsAreListedAndOpened) {
-  const std::string there = tmp_.Sub("jobs/there.batch-tessoly");
+  const std::string there = Sub("jobs/there.batch-tessoly");
   test::WriteBytes(there, "Source=" + Dir("x") + "*.mdb\r\n");
-  const std::string gone = tmp_.Sub("jobs/gone.batch-tessoly");
+  const std::string gone = Sub("jobs/gone.batch-tessoly");
   project_->RecentProjects = {gone, there};
   const std::vector<TkxMenuItem> items = frm_->pm2Popup();
   ASSERT_EQ(items.size(), 2u);
@@ -776,10 +785,10 @@ TEST_F(FrmMainTest, LinkCommandsOpenTheirAddresses) {
 
 TEST_F(FrmMainTest, SaveAsWritesTheControlsAndShowsTheName) {
   view_.source = Dir("db") + "*.mdb";
-  dialogs_.save_answers.push_back(tmp_.Sub("saved.batch-tessoly"));
+  dialogs_.save_answers.push_back(Sub("saved.batch-tessoly"));
   frm_->Execute(TkxAction::aSaveAs);
-  EXPECT_EQ(view_.caption, "Orvelle - " + tmp_.Sub("saved.batch-tessoly"));
-  EXPECT_EQ(test::ReadBytes(tmp_.Sub("saved.batch-tessoly")),
+  EXPECT_EQ(view_.caption, "Orvelle - " + Sub("saved.batch-tessoly"));
+  EXPECT_EQ(test::ReadBytes(Sub("saved.batch-tessoly")),
             "Source=" + Dir("db") + "*.mdb\r\nSubdir=False\r\n");
 }
 
@@ -788,7 +797,7 @@ TEST_F(FrmMainTest, SaveAsWritesTheControlsAndShowsTheName) {
 TEST_F(FrmMainTest, RunAndCloseRunsOnceWritesTheLogAndCloses) {
   PointAtThree(1);
   project_->Options().SetValue("RunAndClose", "True");
-  project_->Options().SetValue("LogFile", tmp_.Sub("run.log"));
+  project_->Options().SetValue("LogFile", Sub("run.log"));
   frm_->FormShow();
   EXPECT_TRUE(frm_->Busy());
   frm_->FormShow();  // later showings start nothing
@@ -800,9 +809,9 @@ TEST_F(FrmMainTest, RunAndCloseRunsOnceWritesTheLogAndCloses) {
   for (const std::string& path : Paths()) {
     expected += "[Success] => " + path + " => " + Dir("out") + ExtractFileName(path) + "\r\n";
   }
-  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{tmp_.Sub("db/a.mdb"), tmp_.Sub("db/b.mdb"),
-                                                     tmp_.Sub("db/c.mdb")}));
-  EXPECT_EQ(test::ReadBytes(tmp_.Sub("run.log")), expected);
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Sub("db/a.mdb"), Sub("db/b.mdb"), Sub("db/c.mdb")}));
+  EXPECT_EQ(test::ReadBytes(Sub("run.log")), expected);
   EXPECT_EQ(info_->GetState("C"), "1");
 }
 
@@ -818,9 +827,9 @@ TEST_F(FrmMainTest, PureConsoleWindowRunsUnattended) {
 
 TEST_F(FrmMainTest, AFailedLogWriteIsReportedAndTheWindowStillCloses) {
   PointAtThree(1);
-  test::WriteBytes(tmp_.Sub("blocker"), "a file where a folder should be");
+  test::WriteBytes(Sub("blocker"), "a file where a folder should be");
   project_->Options().SetValue("RunAndClose", "True");
-  project_->Options().SetValue("LogFile", tmp_.Sub("blocker/run.log"));
+  project_->Options().SetValue("LogFile", Sub("blocker/run.log"));
   frm_->FormShow();
   PumpUntilIdle();
   EXPECT_EQ(info_->GetState("E"), "1");
