@@ -113,6 +113,13 @@ TEST_F(TessolyTest, CompactsIntoTheTargetKeepingSubfolders) {
   EXPECT_EQ(args.count({Path("src/a.bak"), Path("out/a.mdb")}), 1u);
   EXPECT_EQ(args.count({Path("src/sub/b.bak"), Path("out/sub/b.mdb")}), 1u);
 
+  // A colon has no place in a target name.
+  WriteBytes(Path("colon/a:b.mdb"), "C");
+  results_.clear();
+  results = RunBatch(Path("colon/*.mdb"), Dir("out"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].message, Path("out/a_b.mdb"));
+
   // Without kept sub-folders both land in the target folder itself.
   Set("KeepTargetSubdirs", "0");
   results_.clear();
