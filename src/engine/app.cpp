@@ -10,6 +10,7 @@
 #include "platform/path.h"
 #include "project/match.h"
 #include "project/project.h"
+#include "ui/gui.h"
 #include "ui/info.h"
 
 namespace orvelle {
@@ -93,6 +94,9 @@ int Run(int argc, char** argv) {
 
   if (IsConsoleRun(*kxProject)) return kxMain->Run();
 
+  // The windows exist in the Windows build only; elsewhere the console run is explained.
+  const int window_code = RunWindowApplication();
+  if (window_code >= 0) return window_code;
   std::fprintf(stderr, "%s\n", kNoWindowHint);
   return 2;
 }

@@ -40,9 +40,10 @@ SIZE OuterSize(DWORD style, DWORD ex_style, int client_width, int client_height)
 }
 
 HWND CreateHintWindow(HWND owner) {
-  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
   SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 600);
   return tips;
 }
