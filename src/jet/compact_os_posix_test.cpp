@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,28 @@ TEST(JetCompactLock, LockOnAnotherOpenFileDescriptionBlocks) {
   EXPECT_FALSE(PathExists(d.target));
   close(fd);
   EXPECT_EQ(d.Error(), "(compacted)");
+}
+
+TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
+  std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
+  JET_REQUIRE_FIXTURE(fixture);
+  ScopedTempDir dir;
+  const std::string source = dir.Sub("db.mdb"), folder = dir.Sub("out");
+  WriteBytes(source, ReadBytes(fixture));
+  ASSERT_EQ(mkdir(folder.c_str(), 0555), 0);
+  if (access(folder.c_str(), W_OK) == 0) {
+    chmod(folder.c_str(), 0755);
+    GTEST_SKIP() << "this user can write into read-only folders";
+  }
+  try {
+    CompactDatabase(source, folder + "/db.mdb");
+    ADD_FAILURE() << "compacted";
+  } catch (const CompactError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot compact \"" + source + "\": cannot create \"" +
+                                         folder + "/db.mdb.orvelle-tmp\": Permission denied");
+  }
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(rmdir(folder.c_str()), 0);  // empty: nothing was left behind
 }
 
 }  // namespace
