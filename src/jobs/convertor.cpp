@@ -317,10 +317,14 @@ void TkxConvertor::CopyFileTimes(const std::string& source, const std::string& t
 }
 
 bool TkxConvertor::SameFile(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  if (kPathDelim == '\\' && text::SameTextAscii(a, b)) return true;
-  std::string id = fs::FolderIdentity(a);
-  return !id.empty() && id == fs::FolderIdentity(b);
+  const bool windows = kPathDelim == '\\';
+  if (a == b || (windows && text::SameTextAscii(a, b))) return true;
+  // One name reached through two folder spellings (a link to a folder) is the same file; two
+  // names of one file (hard links) are not, as removing one leaves the other.
+  std::string name_a = ExtractFileName(a), name_b = ExtractFileName(b);
+  if (windows ? !text::SameTextAscii(name_a, name_b) : name_a != name_b) return false;
+  std::string id = fs::FolderIdentity(ExtractFilePath(a));
+  return !id.empty() && id == fs::FolderIdentity(ExtractFilePath(b));
 }
 
 // ---- RunningJobs ---------------------------------------------------------------------------

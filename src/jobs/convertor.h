@@ -78,7 +78,8 @@ class TkxConvertor : public TkxWorkBase {
   void FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target);
   static void DeleteTarget(const std::string& path);
   static void CopyFileTimes(const std::string& source, const std::string& target);
-  // True when the two paths name the same file (spelling, or the same file on disk).
+  // True when the two paths name the same file: the same spelling, or the same name in one
+  // folder reached two ways.
   static bool SameFile(const std::string& a, const std::string& b);
 
  protected:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -285,6 +286,42 @@ TEST_F(TessolyTest, InPlaceKeepsTheResultAndSurvivesAFailure) {
   EXPECT_EQ(results[0].message, "Disk or network error");
   EXPECT_EQ(ReadBytes(Path("db/a.mdb")), "A");  // back under its own name, not half-written
   EXPECT_FALSE(test::Exists(Path("db/a.bak")));
+}
+
+// The target folder is the source folder under another name: still in place.
+TEST_F(TessolyTest, InPlaceThroughAFolderLinkSurvivesAFailure) {
+  StandInEngine engine;
+  WriteBytes(Path("db/a.mdb"), "A");
+  ASSERT_EQ(::symlink(Path("db").c_str(), Path("alias").c_str()), 0);
+  Set("IsOverwrite", "1");
+  engine.FailWith("Not a database.");
+  auto results = RunBatch(Path("db/a.mdb"), Dir("alias"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].message, "Not a database");
+  EXPECT_EQ(ReadBytes(Path("db/a.mdb")), "A");
+  EXPECT_FALSE(test::Exists(Path("db/a.bak")));
+
+  engine.FailWith("");
+  Set("DeleteSource", "1");
+  results_.clear();
+  results = RunBatch(Path("db/a.mdb"), Dir("alias"));
+  EXPECT_EQ(results[0].state, StateSuccess);
+  EXPECT_EQ(ReadBytes(Path("db/a.mdb")), "A");  // the result is not deleted as the source
+}
+
+// A target that is another name of the source (a hard link) is an ordinary target.
+TEST_F(TessolyTest, HardLinkedTargetLeavesTheSourceName) {
+  StandInEngine engine;
+  WriteBytes(Path("src/a.mdb"), "A");
+  ASSERT_EQ(::mkdir(Path("out").c_str(), 0755), 0);
+  ASSERT_EQ(::link(Path("src/a.mdb").c_str(), Path("out/a.mdb").c_str()), 0);
+  Set("IsOverwrite", "1");
+  auto results = RunBatch(Path("src/a.mdb"), Dir("out"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].state, StateSuccess) << results[0].message;
+  EXPECT_EQ(ReadBytes(Path("src/a.mdb")), "A");
+  EXPECT_EQ(ReadBytes(Path("out/a.mdb")), "A");
+  EXPECT_FALSE(test::Exists(Path("src/a.bak")));
 }
 
 TEST_F(TessolyTest, InPlaceLeavesAStaleWorkingCopyAlone) {
