@@ -83,7 +83,8 @@ TEST_F(ConsoleProgramTest, WithoutAnEngineEveryFileFailsAndIsLogged) {
     WriteBytes(src + "/" + name, "not really a database");
   }
   const ProcessResult run = RunProgram(
-      program_, "-P:Source=" + src + "/*.*db,Target=out,Subdir=1,PureConsole=1,LogFile=run.log",
+      program_,
+      "-P:Source=" + src + "/*.*db,Target=out,Subdir=1,PureConsole=1,LogFile=run.log,Engine=dao",
       dir_.Path());
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");

@@ -37,10 +37,10 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
   if (target.empty()) return;
   const std::string source = node->Source;
   try {
-    // DAO (".120", else ".36") unless the option "Engine" asks for another choice.
-    std::string choice = kxProject ? kxProject->GetOption(kEngineOption) : std::string();
-    std::unique_ptr<automation::Object> engine =
-        CreateCompactionEngine(choice.empty() ? std::string("dao") : choice);
+    // DAO (".120", else ".36") when one exists, else the native engine, unless the option
+    // "Engine" asks for one of them.
+    const std::string choice = kxProject ? kxProject->GetOption(kEngineOption) : std::string();
+    std::unique_ptr<automation::Object> engine = CreateCompactionEngine(choice);
 
     // In place, the source itself becomes the working copy for the time of the compaction;
     // a leftover file at the usual name is then left alone rather than overwritten.

@@ -189,6 +189,7 @@ TEST_F(TessolyTest, UncreatableFolderIsOneErrorButEveryFileFails) {
 }
 
 TEST_F(TessolyTest, EngineChoiceAndItsFailures) {
+  Set("Engine", "dao");
   WriteBytes(Path("src/a.mdb"), "A");
   WriteBytes(Path("src/b.mdb"), "B");
   auto results = RunBatch(Path("src/*.mdb"), Dir("none"));  // no engine at all
