@@ -16,7 +16,8 @@ ScopedTempDir::ScopedTempDir() {
   std::random_device rd;
   std::mt19937_64 gen(rd());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path p = fs::temp_directory_path() / ("orvelle-test-" + std::to_string(gen() % 1000000000ULL));
+    fs::path p =
+        fs::temp_directory_path() / ("orvelle-test-" + std::to_string(gen() % 1000000000ULL));
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
       path_ = p.string();
@@ -29,8 +30,8 @@ ScopedTempDir::ScopedTempDir() {
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ec;
   // Make everything writable again so that read-only test files do not stay behind.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);

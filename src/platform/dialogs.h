@@ -13,8 +13,7 @@ class DialogService {
   virtual std::string BrowseForFolder(const std::string& folder) = 0;
   // True when the user confirmed; `current` then holds the choice (with `multiple`, each
   // chosen path followed by CR LF).
-  virtual bool SelectOpenFiles(const std::string& filter, std::string& current,
-                               bool multiple) = 0;
+  virtual bool SelectOpenFiles(const std::string& filter, std::string& current, bool multiple) = 0;
   // True when the user confirmed; `current` then holds the chosen path.
   virtual bool SelectSaveFile(const std::string& filter, const std::string& default_ext,
                               std::string& current) = 0;

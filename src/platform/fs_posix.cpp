@@ -130,8 +130,8 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (name[0] == '.') attrs |= kAttrHidden;
     if ((attrs & kAttrHidden) && !(accepted & kAttrHidden)) continue;
     bool is_dir = e->d_type == DT_DIR;
-    bool is_device = e->d_type == DT_FIFO || e->d_type == DT_CHR || e->d_type == DT_BLK ||
-                     e->d_type == DT_SOCK;
+    bool is_device =
+        e->d_type == DT_FIFO || e->d_type == DT_CHR || e->d_type == DT_BLK || e->d_type == DT_SOCK;
     struct stat st;
     bool have_stat = false;
     if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {

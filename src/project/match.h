@@ -9,9 +9,7 @@ class TkxMatchBase {
  public:
   virtual ~TkxMatchBase() = default;
   // The base accepts everything.
-  virtual bool IsMatch(const std::string& text, const std::string& pattern) const {
-    return true;
-  }
+  virtual bool IsMatch(const std::string& text, const std::string& pattern) const { return true; }
 };
 
 // True when `pattern` matches somewhere in `text`, ignoring letter case. A pattern that
