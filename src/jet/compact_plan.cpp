@@ -567,7 +567,7 @@ class Writer {
 
 PageInventory CollectInventory(Database& db) { return Collector(db).Run(); }
 
-Relocation PackDown(const PageInventory& inv) {
+Relocation PackDown(const PageInventory& inv, uint32_t gap) {
   Relocation r;
   const uint32_t n = inv.page_count;
   r.new_number.assign(n, Relocation::kNone);
@@ -582,7 +582,10 @@ Relocation PackDown(const PageInventory& inv) {
   uint32_t next = 0;
   for (uint32_t pn = 0; pn < n; ++pn) {
     if (!inv.Live(pn) || inv.Fixed(pn)) continue;
-    while (fixed_at(next)) ++next;
+    for (uint32_t g = 0; g <= gap; ++g) {
+      while (fixed_at(next)) ++next;
+      if (g < gap) ++next;  // a free page
+    }
     r.new_number[pn] = next++;
   }
   r.page_count = std::max(end, next);

@@ -82,8 +82,9 @@ struct Relocation {
   std::vector<uint32_t> stale;
 };
 
-// Slides every non-fixed live page to the lowest free position, in order.
-Relocation PackDown(const PageInventory& inv);
+// Slides every non-fixed live page to the lowest free position, in order. With `gap`, that
+// many free positions are left before each such page (test files of a grown database).
+Relocation PackDown(const PageInventory& inv, uint32_t gap = 0);
 
 // Writes the relocated database and returns its page count: r.page_count, plus a bitmap page
 // for each range of a map whose pages no longer fit its inline row (it becomes a reference

@@ -54,6 +54,10 @@ class ProviderError : public std::runtime_error {
 using Factory = std::function<std::unique_ptr<Object>()>;
 void RegisterProvider(const std::string& prog_id, Factory factory);
 void UnregisterProvider(const std::string& prog_id);
+// The object of the provider registered under `prog_id` (ignoring case), or null when there
+// is none. Create tries it before the platform's own mechanism; a failing provider throws
+// AutomationError worded as a creation failure.
+std::unique_ptr<Object> CreateFromProvider(const std::string& prog_id);
 
 // Trims trailing full stops and characters of code 32 or below, as engine descriptions are
 // trimmed before they become a file's message.

@@ -4,10 +4,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <cctype>
 #include <cstdio>
-#include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,19 +17,6 @@ namespace {
 
 using win32::Narrow;
 using win32::Widen;
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// ProgIDs are case-insensitive in COM, so the providers' keys are too.
-std::mutex g_providers_mu;
-std::map<std::string, Factory>& Providers() {  // guarded by g_providers_mu
-  static std::map<std::string, Factory> providers;
-  return providers;
-}
 
 std::string HresultText(HRESULT hr) {
   std::string text = win32::SystemMessage(static_cast<DWORD>(hr));
@@ -49,24 +33,6 @@ std::string HresultText(HRESULT hr) {
 [[noreturn]] void ThrowCreationError(HRESULT hr, const std::string& prog_id) {
   throw AutomationError(HresultText(hr) + ", ProgID: \"" + prog_id + "\"", hr);
 }
-
-// Turns a provider's own error into the final message, as the COM path trims an engine's.
-class ProviderObject : public Object {
- public:
-  explicit ProviderObject(std::unique_ptr<Object> inner) : inner_(std::move(inner)) {}
-  void Invoke(const std::string& method, const Args& args) override {
-    try {
-      inner_->Invoke(method, args);
-    } catch (const AutomationError&) {
-      throw;
-    } catch (const std::exception& e) {
-      throw AutomationError(TrimDescription(e.what()), DISP_E_EXCEPTION);
-    }
-  }
-
- private:
-  std::unique_ptr<Object> inner_;
-};
 
 // Owns the VARIANTs of one call and frees their strings whatever happens.
 class CallArgs {
@@ -167,25 +133,7 @@ void InitThread() {
 }
 
 std::unique_ptr<Object> Create(const std::string& prog_id) {
-  Factory factory;
-  {
-    std::lock_guard<std::mutex> lock(g_providers_mu);
-    auto it = Providers().find(Lower(prog_id));
-    if (it != Providers().end()) factory = it->second;
-  }
-  if (factory) {
-    std::unique_ptr<Object> object;
-    try {
-      object = factory();
-    } catch (const AutomationError&) {
-      throw;
-    } catch (const std::exception& e) {
-      throw AutomationError(TrimDescription(e.what()) + ", ProgID: \"" + prog_id + "\"",
-                            DISP_E_EXCEPTION);
-    }
-    if (!object) ThrowCreationError(CO_E_CLASSSTRING, prog_id);
-    return std::make_unique<ProviderObject>(std::move(object));
-  }
+  if (auto object = CreateFromProvider(prog_id)) return object;
 
   InitThread();
   CLSID clsid;
@@ -197,24 +145,6 @@ std::unique_ptr<Object> Create(const std::string& prog_id) {
   if (FAILED(hr) || dispatch == nullptr)
     ThrowCreationError(FAILED(hr) ? hr : E_NOINTERFACE, prog_id);
   return std::make_unique<DispatchObject>(dispatch);
-}
-
-void RegisterProvider(const std::string& prog_id, Factory factory) {
-  std::lock_guard<std::mutex> lock(g_providers_mu);
-  Providers()[Lower(prog_id)] = std::move(factory);
-}
-
-void UnregisterProvider(const std::string& prog_id) {
-  std::lock_guard<std::mutex> lock(g_providers_mu);
-  Providers().erase(Lower(prog_id));
-}
-
-std::string TrimDescription(const std::string& description) {
-  std::string out = description;
-  while (!out.empty() && (static_cast<unsigned char>(out.back()) <= 32 || out.back() == '.')) {
-    out.pop_back();
-  }
-  return out;
 }
 
 }  // namespace orvelle::automation

@@ -15,4 +15,8 @@ void Open(const std::string& target);
 using Opener = std::function<void(const std::string&)>;
 void SetOpenerForTesting(Opener opener);
 
+// The platform's own opening (shell_posix.cpp / shell_win32.cpp); Open calls it for a
+// non-empty target when no test opener is set.
+void OpenWithDesktop(const std::string& target);
+
 }  // namespace orvelle::shell

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -13,9 +12,6 @@
 
 namespace orvelle::shell {
 namespace {
-
-std::mutex g_opener_mu;
-Opener g_opener;  // guarded by g_opener_mu
 
 // Full path of xdg-open on PATH, empty when it is not installed.
 std::string FindOpener() {
@@ -62,26 +58,11 @@ void LaunchDetached(const std::string& program, const std::string& target) {
 
 }  // namespace
 
-void Open(const std::string& target) {
-  Opener opener;
-  {
-    std::lock_guard<std::mutex> lock(g_opener_mu);
-    opener = g_opener;
-  }
-  if (opener) {
-    opener(target);
-    return;
-  }
-  if (target.empty()) return;
+void OpenWithDesktop(const std::string& target) {
   const std::string program = FindOpener();
   if (program.empty()) return;
   // A relative path that begins with a dash must not be read as an option of the opener.
   LaunchDetached(program, target[0] == '-' ? "./" + target : target);
-}
-
-void SetOpenerForTesting(Opener opener) {
-  std::lock_guard<std::mutex> lock(g_opener_mu);
-  g_opener = std::move(opener);
 }
 
 }  // namespace orvelle::shell

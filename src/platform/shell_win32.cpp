@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -24,34 +23,13 @@ void* OwnerWindow() { return g_owner.load(); }
 }  // namespace win32
 
 namespace shell {
-namespace {
 
-std::mutex g_opener_mu;
-Opener g_opener;  // guarded by g_opener_mu
-
-}  // namespace
-
-void Open(const std::string& target) {
-  Opener opener;
-  {
-    std::lock_guard<std::mutex> lock(g_opener_mu);
-    opener = g_opener;
-  }
-  if (opener) {
-    opener(target);
-    return;
-  }
-  if (target.empty()) return;
+void OpenWithDesktop(const std::string& target) {
   // Shell extensions behind some verbs are COM objects and need an apartment on this thread.
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   ShellExecuteW(static_cast<HWND>(win32::OwnerWindow()), nullptr, win32::Widen(target).c_str(),
                 nullptr, nullptr, SW_SHOWNORMAL);
   if (SUCCEEDED(init)) CoUninitialize();
-}
-
-void SetOpenerForTesting(Opener opener) {
-  std::lock_guard<std::mutex> lock(g_opener_mu);
-  g_opener = std::move(opener);
 }
 
 }  // namespace shell

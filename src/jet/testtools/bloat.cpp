@@ -15,26 +15,7 @@ std::string Bloat(const std::string& name, const std::string& bytes, uint32_t ga
   Database db(MemorySource(name, bytes));
   PageInventory inv = CollectInventory(db);
   const uint32_t n = inv.page_count;
-  Relocation r;
-  r.new_number.assign(n, Relocation::kNone);
-  uint32_t end = 2;
-  for (uint32_t pn = 0; pn < n; ++pn) {
-    if (inv.Live(pn) && inv.Fixed(pn)) {
-      r.new_number[pn] = pn;
-      end = pn + 1;
-    }
-  }
-  auto fixed_at = [&](uint32_t pos) { return pos < n && inv.Live(pos) && inv.Fixed(pos); };
-  uint32_t next = 2;
-  for (uint32_t pn = 0; pn < n; ++pn) {
-    if (!inv.Live(pn) || inv.Fixed(pn)) continue;
-    for (uint32_t g = 0; g <= gap; ++g) {
-      while (fixed_at(next)) ++next;
-      if (g < gap) ++next;  // a free page
-    }
-    r.new_number[pn] = next++;
-  }
-  r.page_count = std::max(end, next);
+  Relocation r = PackDown(inv, gap);
   // A freed page keeps what it held: here, a copy of the live page placed below it.
   std::vector<uint32_t> old_at(r.page_count, Relocation::kNone);
   for (uint32_t pn = 0; pn < n; ++pn) {
