@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "jet/compact.h"
+#include "jet/testtools/bloat.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "test_support.h"
 
@@ -95,7 +98,92 @@ TEST(JetTool, CompareAndUsage) {
             std::string::npos);
   Result usage = RunTool("frobnicate");
   EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.out, "usage: orvelle-jet info FILE...\n       orvelle-jet compare A B\n");
+  EXPECT_EQ(usage.out,
+            "usage: orvelle-jet info FILE...\n"
+            "       orvelle-jet compare A B\n"
+            "       orvelle-jet compact IN OUT [--password=PWD]\n");
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    out.push_back(e.path().filename().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The program writes exactly what the library writes, and says so in numbers.
+TEST(JetTool, CompactWritesTheVerifiedCopyAndReportsTheSizes) {
+  JET_SKIP_ON_WINDOWS();
+  std::string fixture = test::Fixture("V2010-calcFieldTestV2010.accdb");
+  JET_REQUIRE_FIXTURE(fixture);
+  orvelle::test::ScopedTempDir dir;
+  const std::string in = dir.Sub("in.accdb"), out = dir.Sub("out.accdb");
+  std::string bytes = orvelle::test::ReadBytes(fixture);
+  orvelle::test::WriteBytes(in, bytes);
+  Result r = RunTool("compact \"" + in + "\" \"" + out + "\"");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "compacted: " + in + " -> " + out +
+                       "\n"
+                       "page size: 4096\n"
+                       "pages: 174 -> 110\n"
+                       "bytes: 712704 -> 450560 (262144 bytes reclaimed, 36.8%)\n"
+                       "verified: structural check passed, equivalent to the source\n");
+  CompactDatabase(in, dir.Sub("library.accdb"));
+  EXPECT_EQ(orvelle::test::ReadBytes(out), orvelle::test::ReadBytes(dir.Sub("library.accdb")));
+  EXPECT_EQ(orvelle::test::ReadBytes(in), bytes);
+}
+
+TEST(JetTool, CompactRefusesWithTheReasonAndWritesNothing) {
+  JET_SKIP_ON_WINDOWS();
+  std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
+  JET_REQUIRE_FIXTURE(fixture);
+  const std::string original = orvelle::test::ReadBytes(fixture);
+  std::string with_password = original;
+  test::SetStoredPassword(with_password, "s3cret");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool target_exists;
+    const char* options;
+    const char* reason;  // after "Cannot compact "IN": "; empty: the whole message is given
+  };
+  const Case cases[] = {
+      {"existing target", original, true, "", "the target \"OUT\" already exists"},
+      {"truncated input", original.substr(0, original.size() - 3 * 4096), false, "",
+       "the database is damaged: page 6: table \"MSysObjects\" column 16 long-value map at page 6 "
+       "row 14: lists page 32 beyond end of file (1 pages)"},
+      {"no password", with_password, false, "", ""},
+      {"wrong password", with_password, false, " --password=S3cret", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    orvelle::test::ScopedTempDir dir;
+    const std::string in = dir.Sub("in.mdb"), out = dir.Sub("out.mdb");
+    orvelle::test::WriteBytes(in, c.bytes);
+    if (c.target_exists) orvelle::test::WriteBytes(out, "keep me");
+    Result r = RunTool("compact \"" + in + "\" \"" + out + "\"" + c.options);
+    EXPECT_EQ(r.status, 1);
+    std::string reason = c.reason;
+    for (size_t at; (at = reason.find("OUT")) != std::string::npos;) reason.replace(at, 3, out);
+    EXPECT_EQ(r.out, "orvelle-jet: " +
+                         (reason.empty() ? std::string("Not a valid password.")
+                                         : "Cannot compact \"" + in + "\": " + reason) +
+                         "\n");
+    EXPECT_EQ(orvelle::test::ReadBytes(in), c.bytes);
+    EXPECT_EQ(FilesIn(dir.Path()), c.target_exists ? (std::vector<std::string>{"in.mdb", "out.mdb"})
+                                                   : std::vector<std::string>{"in.mdb"});
+    if (c.target_exists) {
+      EXPECT_EQ(orvelle::test::ReadBytes(out), "keep me");
+    }
+  }
+  orvelle::test::ScopedTempDir dir;
+  orvelle::test::WriteBytes(dir.Sub("in.mdb"), with_password);
+  Result right = RunTool("compact --password=s3cret \"" + dir.Sub("in.mdb") + "\" \"" +
+                         dir.Sub("out.mdb") + "\"");
+  EXPECT_EQ(right.status, 0) << right.out;
+  EXPECT_EQ(StoredPassword(orvelle::test::ReadBytes(dir.Sub("out.mdb")).substr(0, 4096)), "s3cret");
 }
 
 }  // namespace
