@@ -1,8 +1,11 @@
 // Lock files on POSIX: held by a lock of another process, by a lock on another open file
-// description, or merely open in another process; and a stale one that blocks nothing.
+// description, or merely open in another process; and a stale one that blocks nothing. Output
+// that cannot be created or cannot be written to the end leaves nothing behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,6 +148,54 @@ TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
   }
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(rmdir(folder.c_str()), 0);  // empty: nothing was left behind
+}
+
+// The process's file-size limit makes the write fail part-way through the output, as a full
+// disk does (EFBIG instead of ENOSPC); the limit is set in a child so nothing else feels it.
+TEST(JetCompactOutput, WriteFailingMidwayLeavesNoPartialFile) {
+  std::string fixture = test::Fixture("V2010-calcFieldTestV2010.accdb");
+  JET_REQUIRE_FIXTURE(fixture);
+  ScopedTempDir dir;
+  const std::string source = dir.Sub("db.accdb"), folder = dir.Sub("out");
+  const std::string bytes = ReadBytes(fixture);
+  WriteBytes(source, bytes);
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const rlim_t limit = 200000;  // the compacted file has 450560 bytes
+  int pipe_fd[2];
+  ASSERT_EQ(pipe(pipe_fd), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pipe_fd[0]);
+    signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit then fails instead of killing
+    struct rlimit rl;
+    getrlimit(RLIMIT_FSIZE, &rl);
+    rl.rlim_cur = limit;
+    std::string message = "(compacted)";
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) {
+      message = "(no limit)";
+    } else {
+      try {
+        CompactDatabase(source, folder + "/db.accdb");
+      } catch (const CompactError& e) {
+        message = e.what();
+      }
+    }
+    (void)!write(pipe_fd[1], message.data(), message.size());
+    _exit(0);
+  }
+  close(pipe_fd[1]);
+  std::string message;
+  char buf[512];
+  for (ssize_t n; (n = read(pipe_fd[0], buf, sizeof buf)) > 0;) message.append(buf, n);
+  close(pipe_fd[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (message == "(no limit)") GTEST_SKIP() << "the file-size limit cannot be lowered here";
+  EXPECT_EQ(message, "Cannot compact \"" + source + "\": cannot write \"" + folder +
+                         "/db.accdb.orvelle-tmp\": File too large");
+  EXPECT_EQ(rmdir(folder.c_str()), 0);  // empty: the partial output was removed
+  EXPECT_EQ(ReadBytes(source), bytes);
 }
 
 }  // namespace
