@@ -13,6 +13,12 @@ namespace orvelle::jet::test {
 
 std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap) {
   Database db(MemorySource(name, bytes));
+  std::ostringstream out;
+  WriteBloated(db, gap, out);
+  return out.str();
+}
+
+uint32_t WriteBloated(Database& db, uint32_t gap, std::ostream& out) {
   PageInventory inv = CollectInventory(db);
   const uint32_t n = inv.page_count;
   Relocation r = PackDown(inv, gap);
@@ -30,9 +36,7 @@ std::string Bloat(const std::string& name, const std::string& bytes, uint32_t ga
       r.stale[pos] = below;
     }
   }
-  std::ostringstream out;
-  WriteRelocated(db, inv, r, out);
-  return out.str();
+  return WriteRelocated(db, inv, r, out);
 }
 
 void SetStoredPassword(std::string& bytes, const std::string& password) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
+
+#include "jet/database.h"
 
 namespace orvelle::jet::test {
 
@@ -12,6 +15,10 @@ namespace orvelle::jet::test {
 // that is not fixed (header, global map and table definitions keep their numbers). Throws
 // JetError when a usage map cannot describe the spread-out layout.
 std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap);
+
+// The same, written page by page to `out` (files too large to hold in memory); returns the
+// number of pages written.
+uint32_t WriteBloated(Database& db, uint32_t gap, std::ostream& out);
 
 // Stores `password` as the database password of a Jet3/Jet4 image, as the engine does.
 void SetStoredPassword(std::string& bytes, const std::string& password);
