@@ -27,22 +27,7 @@ using orvelle::test::ReadBytes;
 using orvelle::test::ScopedTempDir;
 using orvelle::test::WriteBytes;
 
-// Every plain fixture except the two that are refused (tested below).
-std::vector<std::string> CorpusFiles() {
-  std::vector<std::string> out;
-  std::string dir = orvelle::test::AccessFixturesDir();
-  if (dir.empty()) return out;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    std::string name = e.path().filename().string();
-    std::string ext = e.path().extension().string();
-    if ((ext == ".mdb" || ext == ".accdb") && name != "debian-fp-units-db-testodbc.mdb" &&
-        name != "V2007-unsupportedFieldsTestV2007.accdb") {
-      out.push_back(e.path().string());
-    }
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+std::vector<std::string> CorpusFiles() { return test::CompactableFixtures(); }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
   std::vector<std::string> out;

@@ -1,5 +1,8 @@
 #include "jet/testtools/jet_fixtures.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "test_support.h"
 
 namespace orvelle::jet::test {
@@ -20,6 +23,34 @@ std::string EncryptedFixture(const std::string& name) {
 
 std::string DebianFixture(const std::string& name) {
   return In(orvelle::test::DebianTestDataDir(), name);
+}
+
+static const char* const kRefused[] = {"debian-fp-units-db-testodbc.mdb",
+                                       "V2007-unsupportedFieldsTestV2007.accdb"};
+
+std::vector<std::string> CompactableFixtures() {
+  std::vector<std::string> out;
+  std::string dir = orvelle::test::AccessFixturesDir();
+  if (dir.empty()) return out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    std::string ext = e.path().extension().string();
+    if ((ext == ".mdb" || ext == ".accdb") &&
+        std::find(std::begin(kRefused), std::end(kRefused), name) == std::end(kRefused)) {
+      out.push_back(e.path().string());
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> RefusedFixtures() {
+  std::vector<std::string> out;
+  for (const char* name : kRefused) {
+    std::string path = Fixture(name);
+    if (!path.empty()) out.push_back(path);
+  }
+  return out;
 }
 
 void Put16(std::string& bytes, uint64_t offset, uint16_t value) {

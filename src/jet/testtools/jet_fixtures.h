@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvelle::jet::test {
 
@@ -11,6 +12,12 @@ std::string Fixture(const std::string& name);
 std::string EncryptedFixture(const std::string& name);
 // The same for the files scripts/fetch-test-data.sh unpacks.
 std::string DebianFixture(const std::string& name);
+
+// Every plain fixture the compactor accepts (all but the two it refuses), sorted; empty when
+// the folder is absent.
+std::vector<std::string> CompactableFixtures();
+// The plain fixtures it refuses: one damaged, one with a column of unknown type.
+std::vector<std::string> RefusedFixtures();
 
 // Little-endian patching helpers on a file image.
 void Put16(std::string& bytes, uint64_t offset, uint16_t value);

@@ -1,0 +1,373 @@
+// The real program compacting the real databases with the native engine, as a separate
+// process: a folder into a target folder, the same folder in place, and in place while the
+// process is killed at any moment.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "jet/checker.h"
+#include "jet/compact.h"
+#include "jet/compare.h"
+#include "jet/database.h"
+#include "jet/testtools/bloat.h"
+#include "jet/testtools/jet_fixtures.h"
+#include "test_support.h"
+
+namespace orvelle {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::ScopedTempDir;
+using test::WriteBytes;
+
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> SortedLogLines(const std::string& path) {
+  std::string log = ReadBytes(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(log.substr(start, end - start));
+  }
+  EXPECT_EQ(start, log.size()) << "text after the last line end";
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// "" when the file passes the structural checker and holds what `original` holds; else why not.
+std::string WhyNotCompactedFrom(const std::string& original, const std::string& file) {
+  try {
+    auto in = jet::Database::OpenFile(original);
+    auto out = jet::Database::OpenFile(file);
+    jet::CheckReport check = jet::CheckDatabase(*out);
+    if (!check.Consistent()) return "inconsistent: " + check.findings.front().Describe();
+    jet::CompareReport same = jet::CompareDatabases(*in, *out);
+    if (!same.Equivalent()) return "different: " + same.differences.front();
+  } catch (const std::exception& e) {
+    return std::string("unreadable: ") + e.what();
+  }
+  return "";
+}
+
+// A copy of the program in a temporary folder (its state file is written beside it), started
+// with ORVELLE_QUIET=1 so that no report reaches a browser.
+class ProgramCopy {
+ public:
+  ProgramCopy() : path_(dir_.Sub("bin/orvelle")) {
+    WriteBytes(path_, ReadBytes(test::BuiltProgram("orvelle")));
+    chmod(path_.c_str(), 0755);
+    for (char** e = environ; *e; ++e) {
+      if (std::string(*e).rfind("ORVELLE_QUIET=", 0) != 0) env_.push_back(*e);
+    }
+    env_.push_back("ORVELLE_QUIET=1");
+  }
+
+  // Starts the program with one argument; its standard error goes to a file of its own.
+  pid_t Start(const std::string& arg) {
+    std::vector<char*> envp;
+    for (std::string& e : env_) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string argument = arg;
+    char* argv[] = {path_.data(), argument.data(), nullptr};
+    const std::string err = dir_.Sub("stderr.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 2) < 0 || chdir(dir_.Path().c_str()) != 0) _exit(126);
+      execve(argv[0], argv, envp.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // Waits for the program and returns its exit code (-1 when it did not exit by itself).
+  static int Wait(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+
+  int Run(const std::string& arg) { return Wait(Start(arg)); }
+  std::string Stderr() const { return ReadBytes(dir_.Sub("stderr.txt")); }
+
+ private:
+  ScopedTempDir dir_;
+  std::string path_;
+  std::vector<std::string> env_;
+};
+
+class NativeConsoleRun : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_;
+  ProgramCopy program_;
+};
+
+TEST_F(NativeConsoleRun, CompactsTheFixtureFolderIntoATargetAndThenInPlace) {
+  const std::vector<std::string> fixtures = jet::test::CompactableFixtures();
+  if (fixtures.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  const std::string in = dir_.Sub("in"), out = dir_.Sub("out"), log = dir_.Sub("run.log");
+  std::map<std::string, std::string> originals;  // name -> fixture path
+  std::vector<std::string> names;
+  for (const std::string& f : fixtures) {
+    const std::string name = fs::path(f).filename().string();
+    originals[name] = f;
+    names.push_back(name);
+    WriteBytes(in + "/" + name, ReadBytes(f));
+  }
+
+  ASSERT_EQ(
+      program_.Run("-P:Source=" + in + "/*.*db,Target=" + out + ",PureConsole=1,LogFile=" + log),
+      0);
+  EXPECT_EQ(program_.Stderr(), "");
+  std::vector<std::string> expected;
+  for (const std::string& n : names)
+    expected.push_back("Success => " + in + "/" + n + " => " + out + "/" + n);
+  EXPECT_EQ(SortedLogLines(log), expected);
+  EXPECT_EQ(Names(in), names);
+  EXPECT_EQ(Names(out), names);
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(ReadBytes(in + "/" + n), ReadBytes(originals[n]));
+    EXPECT_EQ(WhyNotCompactedFrom(originals[n], out + "/" + n), "");
+  }
+
+  // In place, two workers side by side: each file is replaced by exactly what the library
+  // makes of the original, and no working copy stays.
+  ASSERT_EQ(program_.Run("-P:Source=" + in + "/*.*db,Target=" + in +
+                         ",IsOverwrite=1,ThreadsCount=2,PureConsole=1,LogFile=" + log),
+            0);
+  expected.clear();
+  for (const std::string& n : names)
+    expected.push_back("Success => " + in + "/" + n + " => " + in + "/" + n);
+  EXPECT_EQ(SortedLogLines(log), expected);
+  EXPECT_EQ(Names(in), names);
+  const std::string direct = dir_.Sub("direct");
+  fs::create_directories(direct);
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    jet::CompactDatabase(originals[n], direct + "/" + n);
+    EXPECT_EQ(ReadBytes(in + "/" + n), ReadBytes(direct + "/" + n));
+    EXPECT_EQ(ReadBytes(out + "/" + n), ReadBytes(direct + "/" + n));
+  }
+}
+
+TEST_F(NativeConsoleRun, RefusedInPlaceKeepsTheOriginalUnderItsName) {
+  const std::vector<std::string> refused = jet::test::RefusedFixtures();
+  if (refused.size() != 2) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  const std::string in = dir_.Sub("in"), log = dir_.Sub("run.log");
+  std::vector<std::string> names;
+  for (const std::string& f : refused) {
+    names.push_back(fs::path(f).filename().string());
+    WriteBytes(in + "/" + names.back(), ReadBytes(f));
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(program_.Run("-P:Source=" + in + "/*.*db,Target=" + in +
+                         ",IsOverwrite=1,PureConsole=1,LogFile=" + log),
+            0);
+  // The engine names the working copy it was given.
+  EXPECT_EQ(
+      SortedLogLines(log),
+      (std::vector<std::string>{
+          "Failure => " + in + "/V2007-unsupportedFieldsTestV2007.accdb => Cannot compact \"" + in +
+              "/V2007-unsupportedFieldsTestV2007.bak\": the database cannot be compacted: "
+              "page 143: table \"Test\" column \"UnknownVar\" has the unknown type 0x46 and "
+              "holds data (page 143 row 0); its values might name pages, which cannot be "
+              "moved safely",
+          "Failure => " + in + "/debian-fp-units-db-testodbc.mdb => Cannot compact \"" + in +
+              "/debian-fp-units-db-testodbc.bak\": the database is damaged: page 19: data "
+              "page: row 16: variable offset 0 is 0x6F, outside 0x0..0x69",
+      }));
+  EXPECT_EQ(Names(in), names);
+  for (const std::string& f : refused) {
+    EXPECT_EQ(ReadBytes(in + "/" + fs::path(f).filename().string()), ReadBytes(f));
+  }
+}
+
+// One database of the kill test: its name, its working copy's name and its original bytes.
+struct KillCase {
+  std::string name, working, original_path, bytes;
+};
+
+// True when `orvelle-jet info` calls the file consistent (its exit status says so).
+bool InfoSaysConsistent(const std::string& path) {
+  std::string command =
+      "\"" + test::BuiltProgram("orvelle-jet") + "\" info \"" + path + "\" >/dev/null";
+  int rc = std::system(command.c_str());
+  return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+}
+
+// After a kill, for every database: its own name holds the original or a verified compaction
+// of it, or it is missing and its working copy holds the original byte for byte; a working
+// copy beside the database is the original too. Nothing else lies in the folder but unfinished
+// output. Returns a short word for the state found.
+std::string ExpectRecoverable(const std::string& folder, const std::vector<KillCase>& cases) {
+  std::vector<std::string> allowed;
+  std::string states;
+  for (const KillCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder + "/" + c.name, working = folder + "/" + c.working;
+    allowed.insert(allowed.end(), {c.name, c.working, c.name + ".orvelle-tmp"});
+    const bool has = test::Exists(path), has_working = test::Exists(working);
+    std::string state = "-";
+    if (has) {
+      if (ReadBytes(path) == c.bytes) {
+        state = "o";
+      } else {
+        state = "c";
+        EXPECT_EQ(WhyNotCompactedFrom(c.original_path, path), "");
+      }
+    } else {
+      EXPECT_TRUE(has_working) << c.name << " is gone and has no working copy";
+    }
+    if (has_working) {
+      state += "w";
+      EXPECT_TRUE(ReadBytes(working) == c.bytes) << c.working << " is not the original";
+    }
+    if (test::Exists(path + ".orvelle-tmp")) state += "t";
+    states += state + " ";
+  }
+  for (const std::string& n : Names(folder)) {
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), n), allowed.end()) << "stray file " << n;
+  }
+  return states;
+}
+
+// The recovery the README gives for a killed in-place run.
+void Recover(const std::string& folder, const std::vector<KillCase>& cases) {
+  for (const KillCase& c : cases) {
+    const std::string path = folder + "/" + c.name, working = folder + "/" + c.working;
+    if (test::Exists(working)) {
+      if (!test::Exists(path) || !InfoSaysConsistent(path)) {
+        fs::rename(working, path);
+      } else {
+        fs::remove(working);
+      }
+    }
+    fs::remove(path + ".orvelle-tmp");
+  }
+}
+
+// The program is killed (SIGKILL) at moments spread over a whole in-place run over a folder
+// with a large spread-out database and smaller ones; whatever the moment, every database is
+// either in place and sound or, untouched, in its working copy, and the README's recovery
+// brings back a folder of sound databases.
+TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCopy) {
+  std::vector<std::string> fixtures = jet::test::CompactableFixtures();
+  if (fixtures.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  const std::string originals = dir_.Sub("originals"), folder = dir_.Sub("db");
+  std::vector<KillCase> cases;
+  auto add = [&](const std::string& fixture, uint32_t gap) {
+    const std::string name = fs::path(fixture).filename().string();
+    KillCase c{name, fs::path(name).stem().string() + ".bak", originals + "/" + name,
+               jet::test::Bloat(name, ReadBytes(fixture), gap)};
+    WriteBytes(c.original_path, c.bytes);
+    cases.push_back(c);
+  };
+  add(jet::test::Fixture("V2000-testRefGlobalV2000.mdb"), 200);  // about 34 MB
+  for (size_t i = 0; i < fixtures.size() && cases.size() < 12; i += 5) {
+    if (fixtures[i].find("RefGlobal") == std::string::npos) add(fixtures[i], 4);
+  }
+  const std::string args = "-P:Source=" + folder + "/*.*db,Target=" + folder +
+                           ",IsOverwrite=1,PureConsole=1,LogFile=" + dir_.Sub("run.log");
+  auto reset = [&] {
+    fs::remove_all(folder);
+    for (const KillCase& c : cases) WriteBytes(folder + "/" + c.name, c.bytes);
+  };
+
+  // A whole run first: its length spreads the kills, and it must compact everything.
+  reset();
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(program_.Run(args), 0);
+  const auto whole = std::chrono::steady_clock::now() - t0;
+  for (const std::string& line : SortedLogLines(dir_.Sub("run.log"))) {
+    EXPECT_EQ(line.substr(0, 11), "Success => ");
+  }
+  for (const KillCase& c : cases) {
+    EXPECT_EQ(WhyNotCompactedFrom(c.original_path, folder + "/" + c.name), "") << c.name;
+  }
+  EXPECT_EQ(SortedLogLines(dir_.Sub("run.log")).size(), cases.size());
+
+  // Moments: fractions of the whole run, and the first sight of a working copy, of unfinished
+  // output and of the large database's name missing.
+  const std::string big = folder + "/" + cases[0].name;
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::function<bool()>> moments;
+  for (int i = 0; i <= 12; ++i) {
+    // Counted from the first question, asked right after the start.
+    moments.push_back([&, i, start = Clock::time_point()]() mutable {
+      if (start == Clock::time_point()) start = Clock::now();
+      return Clock::now() - start >= whole * i / 10;
+    });
+  }
+  auto any_ending = [&](const std::string& ending) {
+    return [&, ending] {
+      for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string n = e.path().filename().string();
+        if (n.size() > ending.size() && n.substr(n.size() - ending.size()) == ending) return true;
+      }
+      return false;
+    };
+  };
+  moments.push_back(any_ending(".bak"));
+  moments.push_back(any_ending(".orvelle-tmp"));
+  moments.push_back([&] { return !test::Exists(big); });
+
+  std::string seen;
+  for (size_t m = 0; m < moments.size(); ++m) {
+    SCOPED_TRACE("moment " + std::to_string(m));
+    reset();
+    const pid_t pid = program_.Start(args);
+    ASSERT_GT(pid, 0);
+    // Polls until the moment comes or the program ends by itself; the bound only guards
+    // against a hang.
+    const auto limit = Clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    bool ended = false;
+    while (!moments[m]() && Clock::now() < limit) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        break;
+      }
+    }
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    seen += ExpectRecoverable(folder, cases) + "| ";
+    Recover(folder, cases);
+    std::vector<std::string> names;
+    for (const KillCase& c : cases) {
+      names.push_back(c.name);
+      const std::string path = folder + "/" + c.name;
+      if (ReadBytes(path) != c.bytes) {
+        EXPECT_EQ(WhyNotCompactedFrom(c.original_path, path), "") << c.name;
+      }
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(Names(folder), names);
+  }
+  // o original, c compacted, w working copy, t unfinished output; one group per kill.
+  std::printf("[ killed   ] %s\n", seen.c_str());
+}
+
+}  // namespace
+}  // namespace orvelle
