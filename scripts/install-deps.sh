@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Orvelle needs on Debian 12 (run as root, or with sudo).
 # Usage: scripts/install-deps.sh [--windows]
-#   --windows  also the mingw-w64 cross compilers, wine and xvfb for the Windows build.
+#   --windows  also the mingw-w64 cross compilers, wine with its fonts and xvfb for Windows.
 set -euo pipefail
 
 SUDO=""
@@ -18,7 +18,7 @@ packages=(
 if ! command -v node >/dev/null; then packages+=(nodejs); fi
 if ! command -v npm >/dev/null; then packages+=(npm); fi
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
+  packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth)
 fi
 
 missing=()

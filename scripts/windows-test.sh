@@ -52,6 +52,15 @@ plain="$work/prefix"
 prefixes+=("$plain")
 echo "windows-test: creating the Wine prefix"
 WINEPREFIX="$plain" wine wineboot -i >/dev/null 2>&1
+# Wine's own Tahoma and Marlett, which this Wine does not find by itself: the windows then
+# look as they do on Windows, caption buttons included.
+if [ -d /usr/share/wine/fonts ]; then
+  ln -sf /usr/share/wine/fonts/*.ttf "$plain/drive_c/windows/Fonts/"
+fi
+# A desktop of Wine's own: it draws whole windows, caption bars included, with no window manager.
+WINEPREFIX="$plain" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
+WINEPREFIX="$plain" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 \
+  /f >/dev/null
 WINEPREFIX="$plain" wineserver -w
 # A second prefix for the stand-in DAO engine, copied before anything is registered.
 engine_prefix="$work/prefix-engine"
@@ -149,6 +158,82 @@ for run in plain password; do
     cat "$calls" >&2 2>/dev/null || true
   fi
 done
+
+# The real window, driven from outside by ui_driver.exe (tests/win32/ui_driver.cpp), with
+# screenshots for people to look at. The program runs as a copy in a folder of its own, so no
+# default project or state file of the build folder plays a part.
+echo "windows-test: the main window, the options dialog and the about window"
+shots="$build/screenshots"
+rm -rf "$shots"
+mkdir -p "$shots" "$work/app"
+cp "$build/Orvelle.exe" "$work/app/"
+app=$(winpath "$work/app/Orvelle.exe")
+shot() { winpath "$shots/$1.png"; }
+# drive PREFIX NAME STEP...: the driver's steps; what it said is shown when one fails.
+# Each prefix's desktop is a window on the same display: only one may be there at a time.
+drive() {
+  local prefix=$1 name=$2 p
+  shift 2
+  for p in "${prefixes[@]}"; do
+    [ "$p" = "$prefix" ] || { WINEPREFIX="$p" wineserver -k 2>/dev/null || true; }
+  done
+  if ! WINEPREFIX="$prefix" run_wine 120 "$build/ui_driver.exe" "$@" >"$work/$name.driver" 2>&1; then
+    fail "window $name:"
+    cat "$work/$name.driver" >&2
+  fi
+}
+# window_source NAME FILE...: database stand-ins in $work/NAME/in; sets $in and $out.
+window_source() {
+  local name=$1 f
+  shift
+  mkdir -p "$work/$name/in"
+  for f in "$@"; do
+    mkdir -p "$(dirname "$work/$name/in/$f")"
+    printf 'database %s' "$f" >"$work/$name/in/$f"
+  done
+  in=$(winpath "$work/$name/in")
+  out=$(winpath "$work/$name/out")
+}
+
+# Without a project file or options, the default project beside the program is the project
+# (its name shows even when the file does not exist); New leaves it untitled.
+drive "$plain" idle start "\"$app\"" main \
+  caption "Orvelle - $(winpath "$work/app")\\Orvelle.batch-tessoly" shot "$(shot main-idle)" \
+  command "&New" caption "Orvelle - None" close exit 30
+
+# Search lists the matching files of the folder (not its sub-folders); Compact runs them
+# through the stand-in engine, which refuses will-fail.mdb.
+window_source search one.mdb two.accdb will-fail.mdb notes.txt sub/three.mdb
+drive "$engine_prefix" search \
+  start "\"$app\" \"-P:Source=$in\\*.*db,Target=$out,Engine=dao,ThreadsCount=2\"" main \
+  caption "Orvelle - None" click Search rows 3 \
+  files "$in\\one.mdb|$in\\two.accdb|$in\\will-fail.mdb" \
+  click "&Compact" states 2 1 button "&Compact" \
+  results "$out\\one.mdb|$out\\two.accdb|The test engine refused will-fail.bak" \
+  shot "$(shot main-after-run)" \
+  command Config window OrvelleConfig shot "$(shot options)" click Cancel gone \
+  command About window OrvelleAbout alpha 200 shot "$(shot about)" key gone \
+  close exit 30
+
+# Unattended, with no engine in Wine: every file fails, the window writes its list as the log
+# and closes by itself.
+window_source unattended a.mdb b.accdb
+log="$work/unattended/run.log"
+options="Source=$in\\*.*db,Target=$out,Engine=dao,RunAndClose=1,LogFile=$(winpath "$log")"
+drive "$plain" unattended start "\"$app\" \"-P:$options\"" exit 60
+text='Invalid class string, ProgID: "DAO.DBEngine.36"'
+expected=$(printf '[Failure] => %s => %s\r\n' "$in\\a.mdb" "$text" "$in\\b.accdb" "$text" | sort)
+if [ "$(sort "$log" 2>/dev/null)" != "$expected" ]; then
+  fail "unattended window: expected two failures in the log, got:"
+  cat "$log" >&2 2>/dev/null || true
+fi
+
+# A console run whose source holds "http" takes the window path, unseen: fully transparent.
+# The Daemon pause keeps it open after its run until it is closed.
+window_source https-share a.mdb
+drive "$plain" transparent \
+  start "\"$app\" \"-P:Source=$in\\*.*db,Target=$out,Engine=dao,PureConsole=1,Daemon=600000\"" \
+  main alpha 0 states 0 1 close exit 30
 
 echo "windows-test: $(($(date +%s) - start)) s under Wine"
 if [ "$failures" -gt 0 ]; then
