@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <streambuf>
 
 #include "jet/checker.h"
 #include "jet/compact_os.h"
@@ -57,6 +58,34 @@ class TempFile {
 
  private:
   std::string path_;
+};
+
+// Gathers the page-sized writes into large ones: a file stream hands every write of a
+// kilobyte or more to the system on its own.
+class GatheringBuffer : public std::streambuf {
+ public:
+  explicit GatheringBuffer(std::ostream& sink) : sink_(sink), buffer_(1 << 20) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    if (pptr() > pbase()) sink_.write(pbase(), pptr() - pbase());
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return sink_ ? 0 : -1;
+  }
+
+ private:
+  std::ostream& sink_;
+  std::vector<char> buffer_;
 };
 
 std::string TempPathFor(const std::string& target) {
@@ -165,7 +194,10 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     std::ofstream out(std::filesystem::u8path(temp.Path()), std::ios::binary | std::ios::trunc);
     if (!out) throw fail("cannot create " + Quoted(temp.Path()) + ": " + std::strerror(errno));
     try {
-      written = WriteRelocated(*in, inv, plan, out);
+      GatheringBuffer gather(out);
+      std::ostream gathered(&gather);
+      written = WriteRelocated(*in, inv, plan, gathered);
+      gathered.flush();
     } catch (const JetError& e) {
       throw fail("the pages cannot be moved: " + e.Detail());
     } catch (const std::exception& e) {
