@@ -327,6 +327,8 @@ class Driver {
 
  private:
   void Start(std::wstring command_line) {
+    // The pointer rests off every window, so no hint pops up in a screenshot.
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     if (!CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
