@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine: the 64-bit test binary, then console runs of Orvelle.exe
-# without a database engine and with the stand-in COM engine registered as DAO.DBEngine.120.
+# without a database engine and with the stand-in COM engine registered as DAO.DBEngine.120,
+# then the real window driven from outside, with screenshots in build/mingw64/screenshots.
 # Builds the mingw64 preset first when needed. Skips (exit 0) when Wine is not installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
