@@ -64,8 +64,9 @@ class TempFile {
 // kilobyte or more to the system on its own.
 class GatheringBuffer : public std::streambuf {
  public:
-  explicit GatheringBuffer(std::ostream& sink) : sink_(sink), buffer_(1 << 20) {
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  // Left uninitialised: a small database touches only the start of the buffer.
+  explicit GatheringBuffer(std::ostream& sink) : sink_(sink), buffer_(new char[kSize]) {
+    setp(buffer_.get(), buffer_.get() + kSize);
   }
 
  protected:
@@ -79,13 +80,14 @@ class GatheringBuffer : public std::streambuf {
   }
   int sync() override {
     if (pptr() > pbase()) sink_.write(pbase(), pptr() - pbase());
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    setp(buffer_.get(), buffer_.get() + kSize);
     return sink_ ? 0 : -1;
   }
 
  private:
+  static constexpr size_t kSize = size_t{1} << 20;
   std::ostream& sink_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
 };
 
 std::string TempPathFor(const std::string& target) {

@@ -181,8 +181,7 @@ class Collector {
     const uint8_t* mask = p->data() + l_.idx_mask;
     size_t start = 0;
     bool first = true;
-    for (size_t q = 0; q < l_.idx_mask_len * 8u; ++q) {
-      if (!((mask[q / 8] >> (q % 8)) & 1)) continue;
+    ForEachEntryEnd(mask, l_.idx_mask_len, [&](size_t q) {
       size_t full = (first ? 0 : prefix) + (q - start);
       // Pointers are patched in place; that needs them outside the shared prefix.
       if (full < trailer + prefix) {
@@ -199,7 +198,7 @@ class Collector {
       }
       start = q;
       first = false;
-    }
+    });
   }
 
   // A live row: its overflow pointers (#7), long-value pointers (#8) and chain links (#9).

@@ -25,19 +25,22 @@ IndexPage ReadIndexPage(Database& db, uint32_t pn) {
   const uint8_t* mask = p->data() + l.idx_mask;
   const uint8_t* data = p->data() + l.idx_first_entry;
   size_t start = 0;
-  for (size_t q = 0; q < l.idx_mask_len * 8u; ++q) {
-    if (!((mask[q / 8] >> (q % 8)) & 1)) continue;
+  ForEachEntryEnd(mask, l.idx_mask_len, [&](size_t q) {
     if (q > area) v.Fail("entry end " + Hex(q) + " beyond the entry area (" + Hex(area) + ")");
     if (q == start) v.Fail("empty entry at " + Hex(l.idx_first_entry + q));
-    std::string stored(reinterpret_cast<const char*>(data + start), q - start);
+    const char* stored = reinterpret_cast<const char*>(data + start);
+    const size_t stored_len = q - start;
     if (ip.entries.empty()) {
-      if (ip.prefix > stored.size()) {
+      if (ip.prefix > stored_len) {
         v.Fail("prefix length " + std::to_string(ip.prefix) + " longer than the first entry (" +
-               std::to_string(stored.size()) + " bytes)");
+               std::to_string(stored_len) + " bytes)");
       }
-      ip.entries.push_back(std::move(stored));
+      ip.entries.emplace_back(stored, stored_len);
     } else {
-      ip.entries.push_back(ip.entries.front().substr(0, ip.prefix) + stored);
+      std::string entry;
+      entry.reserve(ip.prefix + stored_len);
+      entry.append(ip.entries.front(), 0, ip.prefix).append(stored, stored_len);
+      ip.entries.push_back(std::move(entry));
     }
     const size_t min = ip.leaf ? 4 : 8;
     if (ip.entries.back().size() < min) {
@@ -46,7 +49,7 @@ IndexPage ReadIndexPage(Database& db, uint32_t pn) {
              std::to_string(min));
     }
     start = q;
-  }
+  });
   if (ip.free_space != area - start) {
     v.Fail("free space " + std::to_string(ip.free_space) + ", entries leave " +
            std::to_string(area - start));

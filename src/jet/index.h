@@ -22,6 +22,17 @@ struct IndexPage {
 // Reads one index page and checks its header, bitmask, prefix and free_space.
 IndexPage ReadIndexPage(Database& db, uint32_t pn);
 
+// Calls f(q) for every set bit q of an index page's entry mask (the end offset of an entry in
+// the entry area), lowest first. The mask is sparse: only its set bits are visited.
+template <class F>
+void ForEachEntryEnd(const uint8_t* mask, size_t mask_len, F&& f) {
+  for (size_t byte = 0; byte < mask_len; ++byte) {
+    for (unsigned bits = mask[byte]; bits != 0; bits &= bits - 1) {
+      f(byte * 8 + static_cast<size_t>(__builtin_ctz(bits)));
+    }
+  }
+}
+
 struct IndexEntry {
   std::string key;  // key bytes, without the row pointer
   RowPointer row;
