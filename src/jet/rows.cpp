@@ -65,19 +65,22 @@ void CheckOwner(Database& db, const DataPage& d, const TableDef& t) {
 LiveRow FollowRow(Database& db, const TableDef& t, const DataPage& start, size_t slot) {
   LiveRow r;
   r.header = {start.number, static_cast<uint8_t>(slot)};
+  auto land = [&r](const DataPage& p, size_t s) {
+    r.data = {p.number, static_cast<uint8_t>(s)};
+    r.page = p.page;
+    r.bytes = p.Row(s);
+    r.size = p.slots[s].Length();
+    return r;
+  };
+  // Most rows live where their header is: no copy of the page, no loop bookkeeping.
+  if (!(start.slots[slot].flags & kRowOverflowHeader)) return land(start, slot);
   DataPage cur = start;
   size_t s = slot;
   std::unordered_set<uint32_t> seen{r.header.Packed()};
   for (int hop = 0;; ++hop) {
     const Slot& sl = cur.slots[s];
     // The header slot carries 0x4000 alone; a target that moved again keeps 0x4000 too.
-    if (!(sl.flags & kRowOverflowHeader)) {
-      r.data = {cur.number, static_cast<uint8_t>(s)};
-      r.page = cur.page;
-      r.bytes = cur.Row(s);
-      r.size = sl.Length();
-      return r;
-    }
+    if (!(sl.flags & kRowOverflowHeader)) return land(cur, s);
     if (sl.Length() < 4) {
       db.Fail(cur.number, "data page: overflow row " + std::to_string(s) + " has " +
                               std::to_string(sl.Length()) + " bytes, expected a 4-byte pointer");
