@@ -14,7 +14,8 @@ bool LockFileHeld(const std::string& path, std::string* who);
 // Forces the file's contents to the disk; false with the system's text in error on failure.
 bool SyncFile(const std::string& path, std::string* error);
 
-// Renames from to to only if to does not exist; false with the system's text otherwise.
+// Renames from to to only if to does not exist, and makes the new name durable where the
+// system allows; false with the system's text otherwise.
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string* error);
 
 bool PathExists(const std::string& path);

@@ -99,10 +99,29 @@ bool SyncFile(const std::string& path, std::string* error) {
   return close(fd) == 0;
 }
 
+namespace {
+
+// The new name lives in the folder's own data: without this a power cut could lose it even
+// though the file's contents are on the disk. Some file systems refuse a folder fsync; the
+// name then is as durable as they make it.
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string* error) {
   // A hard link fails when the target exists, which rename() would silently replace.
   if (link(from.c_str(), to.c_str()) == 0) {
     unlink(from.c_str());
+    SyncFolderOf(to);
     return true;
   }
   if (errno != EEXIST && errno != EPERM && errno != ENOTSUP && errno != EXDEV) {
@@ -118,6 +137,7 @@ bool RenameNoReplace(const std::string& from, const std::string& to, std::string
     if (error) *error = std::strerror(errno);
     return false;
   }
+  SyncFolderOf(to);
   return true;
 }
 
