@@ -166,8 +166,9 @@ done
 echo "windows-test: console run with the native engine"
 native="$work/native"
 mkdir -p "$native/in" "$native/expected"
-for f in "$root/../shared/fixtures/access/"*.mdb "$root/../shared/fixtures/access/"*.accdb \
-  "${ORVELLE_TEST_DATA:-$root/build/test-data}/"*.mdb; do
+fixtures="$root/../shared/fixtures"
+for f in "$fixtures/access/"*.mdb "$fixtures/access/"*.accdb "$fixtures/access-encrypted/"*.mdb \
+  "$fixtures/access-encrypted/"*.accdb "${ORVELLE_TEST_DATA:-$root/build/test-data}/"*.mdb; do
   [ -f "$f" ] && cp "$f" "$native/in/"
 done
 oracle="$root/build/linux/orvelle-jet"
