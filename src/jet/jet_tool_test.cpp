@@ -81,6 +81,29 @@ TEST(JetTool, InfoExitStatusFollowsTheVerdict) {
   }
 }
 
+// The line must agree with what the compactor really does, not with the count of unused pages.
+TEST(JetTool, InfoReclaimableLineFollowsTheCompactorsPlan) {
+  JET_SKIP_ON_WINDOWS();
+  const std::pair<const char*, const char*> cases[] = {
+      {"V2000-testV2000.mdb",
+       "6 pages (24576 bytes); 687 unused pages stay below a table definition, which keeps its "
+       "page number"},
+      {"V2010-calcFieldTestV2010.accdb", "64 pages (262144 bytes)"},
+      {"V2007-unsupportedFieldsTestV2007.accdb",
+       "none, page 143: table \"Test\" column \"UnknownVar\" has the unknown type 0x46 and "
+       "holds data (page 143 row 0); its values might name pages, which cannot be moved safely"},
+      {"debian-fp-units-db-testodbc.mdb", "none, the database is damaged"},
+  };
+  for (const auto& [name, reclaimable] : cases) {
+    std::string path = test::Fixture(name);
+    JET_REQUIRE_FIXTURE(path);
+    SCOPED_TRACE(name);
+    Result r = RunTool("info \"" + path + "\"");
+    std::string line = "\nreclaimable by compaction: " + std::string(reclaimable) + "\n";
+    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+  }
+}
+
 TEST(JetTool, CompareAndUsage) {
   JET_SKIP_ON_WINDOWS();
   std::string a = test::Fixture("V2000-testV2000.mdb");

@@ -13,6 +13,7 @@
 
 #include "jet/checker.h"
 #include "jet/compact.h"
+#include "jet/compact_plan.h"
 #include "jet/compare.h"
 #include "jet/database.h"
 
@@ -30,6 +31,26 @@ const char* SeverityName(Severity s) {
       return "warning";
   }
   return "?";
+}
+
+// What the compactor would drop, from its own plan: unused pages below a table definition stay,
+// as definitions keep their page numbers.
+std::string Reclaimable(Database& db, const CheckReport& r, size_t errors) {
+  if (errors) return "none, the database is damaged";
+  uint32_t output_pages = 0;
+  try {
+    output_pages = PackDown(CollectInventory(db)).page_count;
+  } catch (const JetError& e) {
+    return "none, " + e.Detail();
+  }
+  const uint32_t dropped = r.page_count - output_pages;
+  std::string text = std::to_string(dropped) + " pages (" +
+                     std::to_string(static_cast<uint64_t>(dropped) * r.page_size) + " bytes)";
+  if (dropped < r.pages_reclaimable) {
+    text += "; " + std::to_string(r.pages_reclaimable - dropped) +
+            " unused pages stay below a table definition, which keeps its page number";
+  }
+  return text;
 }
 
 int Info(const std::string& file) {
@@ -56,12 +77,11 @@ int Info(const std::string& file) {
   }
   std::cout << "pages: " << r.pages_live << " live, " << r.pages_free << " free, " << r.pages_leaked
             << " leaked\n";
-  std::cout << "reclaimable by compaction: " << r.pages_reclaimable << " pages ("
-            << static_cast<uint64_t>(r.pages_reclaimable) * r.page_size << " bytes)\n";
   size_t errors = 0;
+  for (const Finding& f : r.findings) errors += f.severity == Severity::kError ? 1 : 0;
+  std::cout << "reclaimable by compaction: " << Reclaimable(*db, r, errors) << "\n";
   for (const Finding& f : r.findings) {
     std::cout << SeverityName(f.severity) << ": " << f.Describe() << "\n";
-    errors += f.severity == Severity::kError ? 1 : 0;
   }
   if (errors) {
     std::cout << "verdict: inconsistent (" << errors << (errors == 1 ? " error" : " errors")
