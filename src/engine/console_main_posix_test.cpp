@@ -1,14 +1,11 @@
 // The real program run as a separate process over a generated folder tree (fork/exec).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "engine/testtools/program_copy_posix.h"
 #include "test_support.h"
 
 namespace orvelle {
@@ -29,52 +26,10 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-struct ProcessResult {
-  int exit_code = -1;
-  std::string err;
-};
-
-// Runs `program arg` in `dir` with ORVELLE_QUIET=1 (no report may reach a browser) and
-// returns its exit code and standard error.
-ProcessResult RunProgram(const std::string& program, const std::string& arg,
-                         const std::string& dir) {
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("ORVELLE_QUIET=", 0) != 0) env_text.push_back(*e);
-  }
-  env_text.push_back("ORVELLE_QUIET=1");
-  std::vector<char*> envp;
-  for (auto& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string prog = program, argument = arg;
-  char* argv[] = {prog.data(), argument.data(), nullptr};
-  const std::string err_path = dir + "/stderr.txt";
-
-  ProcessResult result;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 2) < 0 || chdir(dir.c_str()) != 0) _exit(126);
-    execve(argv[0], argv, envp.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.exit_code = WEXITSTATUS(status);
-  }
-  result.err = ReadBytes(err_path);
-  return result;
-}
-
-// The program is copied into a temporary folder so that its state file is written there.
 class ConsoleProgramTest : public ::testing::Test {
  protected:
-  ConsoleProgramTest() : program_(dir_.Sub("bin/orvelle")) {
-    WriteBytes(program_, ReadBytes(test::BuiltProgram("orvelle")));
-    chmod(program_.c_str(), 0755);
-  }
   ScopedTempDir dir_;
-  const std::string program_;
+  test::ProgramCopy program_{dir_.Path()};
 };
 
 TEST_F(ConsoleProgramTest, WithoutAnEngineEveryFileFailsAndIsLogged) {
@@ -82,12 +37,10 @@ TEST_F(ConsoleProgramTest, WithoutAnEngineEveryFileFailsAndIsLogged) {
   for (const char* name : {"a.mdb", "b.accdb", "notes.txt", "sub/c.mdb", "sub/deeper/d.accdb"}) {
     WriteBytes(src + "/" + name, "not really a database");
   }
-  const ProcessResult run = RunProgram(
-      program_,
-      "-P:Source=" + src + "/*.*db,Target=out,Subdir=1,PureConsole=1,LogFile=run.log,Engine=dao",
-      dir_.Path());
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(program_.Run("-P:Source=" + src +
+                         "/*.*db,Target=out,Subdir=1,PureConsole=1,LogFile=run.log,Engine=dao"),
+            0);
+  EXPECT_EQ(program_.Stderr(), "");
   const std::string no_engine = " => Invalid class string, ProgID: \"DAO.DBEngine.36\"";
   std::string log = ReadBytes(dir_.Sub("run.log"));
   std::vector<std::string> lines;
@@ -109,11 +62,11 @@ TEST_F(ConsoleProgramTest, EmptyTargetEndsWithTwoAndSaysWhy) {
   WriteBytes(src + "/a.mdb", "database a");
   WriteBytes(dir_.Sub("run.batch-tessoly"),
              "Source=" + src + "/*.*db\r\nTarget=\r\nPureConsole=1\r\nLogFile=run.log\r\n");
-  const ProcessResult run = RunProgram(program_, dir_.Sub("run.batch-tessoly"), dir_.Path());
+  const int exit_code = program_.Run(dir_.Sub("run.batch-tessoly"));
   const std::string message =
       "No target folder: the option \"Target\" is empty, so no file was processed.";
-  EXPECT_EQ(run.exit_code, 2);
-  EXPECT_EQ(run.err, "orvelle: " + message + "\n");
+  EXPECT_EQ(exit_code, 2);
+  EXPECT_EQ(program_.Stderr(), "orvelle: " + message + "\n");
   EXPECT_EQ(ReadBytes(dir_.Sub("run.log")), message + "\r\n");
   EXPECT_EQ(ReadBytes(src + "/a.mdb"), "database a");
   EXPECT_FALSE(test::Exists(src + "/a.bak"));

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/testtools/program_copy_posix.h"
 #include "jet/checker.h"
 #include "jet/compact.h"
 #include "jet/compare.h"
@@ -68,57 +69,10 @@ std::string WhyNotCompactedFrom(const std::string& original, const std::string& 
   return "";
 }
 
-// A copy of the program in a temporary folder (its state file is written beside it), started
-// with ORVELLE_QUIET=1 so that no report reaches a browser.
-class ProgramCopy {
- public:
-  ProgramCopy() : path_(dir_.Sub("bin/orvelle")) {
-    WriteBytes(path_, ReadBytes(test::BuiltProgram("orvelle")));
-    chmod(path_.c_str(), 0755);
-    for (char** e = environ; *e; ++e) {
-      if (std::string(*e).rfind("ORVELLE_QUIET=", 0) != 0) env_.push_back(*e);
-    }
-    env_.push_back("ORVELLE_QUIET=1");
-  }
-
-  // Starts the program with one argument; its standard error goes to a file of its own.
-  pid_t Start(const std::string& arg) {
-    std::vector<char*> envp;
-    for (std::string& e : env_) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string argument = arg;
-    char* argv[] = {path_.data(), argument.data(), nullptr};
-    const std::string err = dir_.Sub("stderr.txt");
-    const pid_t pid = fork();
-    if (pid == 0) {
-      int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || dup2(fd, 2) < 0 || chdir(dir_.Path().c_str()) != 0) _exit(126);
-      execve(argv[0], argv, envp.data());
-      _exit(127);
-    }
-    return pid;
-  }
-
-  // Waits for the program and returns its exit code (-1 when it did not exit by itself).
-  static int Wait(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-  }
-
-  int Run(const std::string& arg) { return Wait(Start(arg)); }
-  std::string Stderr() const { return ReadBytes(dir_.Sub("stderr.txt")); }
-
- private:
-  ScopedTempDir dir_;
-  std::string path_;
-  std::vector<std::string> env_;
-};
-
 class NativeConsoleRun : public ::testing::Test {
  protected:
-  ScopedTempDir dir_;
-  ProgramCopy program_;
+  ScopedTempDir dir_, program_dir_;
+  test::ProgramCopy program_{program_dir_.Path()};
 };
 
 TEST_F(NativeConsoleRun, CompactsTheFixtureFolderIntoATargetAndThenInPlace) {
