@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/win32_util.h"
+#include "ui/win32/win32_ui.h"
 
 namespace {
 
@@ -550,17 +551,10 @@ class Driver {
 
   static std::vector<uint32_t> Capture(const RECT& r) {
     const int w = r.right - r.left, h = r.bottom - r.top;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP dib = orvelle::win32::MakeDib(w, h, &bits);
     std::vector<uint32_t> pixels;
     if (dib != nullptr && bits != nullptr) {
       HGDIOBJ old = SelectObject(mem, dib);

@@ -74,9 +74,6 @@ void SetAreaHint(HWND tips, HWND owner, UINT_PTR id, const RECT& area, const std
   SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
-namespace {
-
-// A top-down 32-bit DIB section; `bits` receives its pixels.
 HBITMAP MakeDib(int width, int height, void** bits) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -87,8 +84,6 @@ HBITMAP MakeDib(int width, int height, void** bits) {
   bi.bmiHeader.biCompression = BI_RGB;
   return CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
 }
-
-}  // namespace
 
 HICON MakeIcon(const std::vector<uint32_t>& argb, int size) {
   void* bits = nullptr;

@@ -36,6 +36,8 @@ void SetControlHint(HWND tips, HWND owner, HWND control, const std::string& text
 void SetAreaHint(HWND tips, HWND owner, UINT_PTR id, const RECT& area, const std::string& text);
 
 // Artwork from src/ui/icons.
+// A top-down 32-bit DIB section of width x height; `bits` receives its pixels.
+HBITMAP MakeDib(int width, int height, void** bits);
 HICON MakeIcon(const std::vector<uint32_t>& argb, int size);
 HIMAGELIST MakeImageList();  // the three row states, then the ten tool bar icons
 // The pixels laid over a solid colour, drawn at (x, y).
