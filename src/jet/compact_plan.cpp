@@ -315,17 +315,12 @@ class Writer {
         std::memcpy(buf.data(), p->data(), ps);
         PatchPage(old, buf.data());
       }
-      if (pos > 0 && db_.GetHeader().encoded()) {
-        DecodeJetPage(db_.GetHeader().database_key, pos, buf.data(), ps);
-      }
+      db_.EncodeOutputPage(pos, buf.data());
       out.write(reinterpret_cast<const char*>(buf.data()), ps);
     }
     for (size_t i = 0; i < added_.size(); ++i) {
       std::vector<uint8_t>& img = added_[i];
-      if (db_.GetHeader().encoded()) {
-        DecodeJetPage(db_.GetHeader().database_key, r_.page_count + static_cast<uint32_t>(i),
-                      img.data(), ps);
-      }
+      db_.EncodeOutputPage(r_.page_count + static_cast<uint32_t>(i), img.data());
       out.write(reinterpret_cast<const char*>(img.data()), ps);
     }
     return OutputPages();

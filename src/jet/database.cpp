@@ -95,6 +95,10 @@ void Database::Fail(int64_t page, const std::string& text) const {
   throw JetError(source_->Name(), page, text);
 }
 
+void Database::EncodeOutputPage(uint32_t pn, uint8_t* page) const {
+  if (pn > 0 && header_.encoded()) DecodeJetPage(header_.database_key, pn, page, header_.page_size);
+}
+
 Page Database::ReadPage(uint32_t pn, const char* structure) {
   auto it = cache_.find(pn);
   if (it != cache_.end()) {

@@ -91,6 +91,10 @@ class Database {
   ByteView View(const Page& page, uint32_t pn, const char* structure) const {
     return ByteView(page->data(), page->size(), &source_->Name(), pn, structure);
   }
+  // Encodes a page about to be written as page pn of a new file of this database, the way
+  // this file's pages are encoded on disk (page 0 and the pages of a plain file stay as they
+  // are). Every writer of output pages goes through here.
+  void EncodeOutputPage(uint32_t pn, uint8_t* page) const;
   [[noreturn]] void Fail(int64_t page, const std::string& text) const;
   size_t CachedPages() const { return cache_.size(); }
   static constexpr size_t kCachePages = 256;
