@@ -70,6 +70,45 @@ bool ClearReadOnly(const std::string& path);
 // Size in bytes, -1 when the file cannot be examined.
 int64_t FileSize(const std::string& path);
 
+// What a name leads to. `is_link`: the name itself is a symbolic link (Windows: a reparse
+// point); everything else describes what it leads to, links followed.
+struct FileInfo {
+  bool exists = false;  // the name exists (a dangling link too)
+  bool is_link = false;
+  bool is_regular = false;  // it leads to a regular file
+  // What it leads to when that is not a regular file, in words for a message: "a folder",
+  // "a named pipe", "a socket", "a device", "a link that leads nowhere".
+  std::string kind;
+  std::string identity;  // as FolderIdentity; empty when it leads nowhere
+};
+// Never opens the file, so a named pipe or a device cannot block.
+FileInfo Inspect(const std::string& path);
+// The path with every link and "." or ".." resolved; empty when it cannot be resolved.
+std::string RealPath(const std::string& path);
+
+// Letters and digits from the system's random source, for names nobody can guess.
+std::string RandomToken(size_t length = 12);
+// Creates a new folder `prefix` + RandomToken() inside `parent` (which ends with the
+// delimiter) that no other user can enter (POSIX 0700) and that searches leave out (hidden:
+// the name starts with a point, and Windows gets the hidden attribute). Never reuses an
+// existing name. Returns the folder with its trailing delimiter, or empty with `error`.
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix,
+                                std::string* error);
+// Removes an empty folder.
+bool RemoveFolder(const std::string& dir);
+// Renames `from` to `to` in one step and makes the new name durable: `replace` replaces a file
+// at `to` (POSIX rename, Windows MoveFileEx with MOVEFILE_REPLACE_EXISTING); without it the
+// call fails when anything exists at `to`. False with the system's text in `error`.
+bool Publish(const std::string& from, const std::string& to, bool replace, std::string* error);
+// Gives `to` the permissions of `from`: POSIX owner, group and mode; Windows the security
+// descriptor's owner, group and access list (owner and group where the system allows). False
+// with the reason when the permissions could not all be applied.
+bool CopyPermissions(const std::string& from, const std::string& to, std::string* error);
+// POSIX: takes away from `to` every permission bit that `model` lacks, except its owner's
+// write bit, so that a copy is never readable by more people than its original. Windows: a new
+// file keeps the access list its folder gives it; nothing changes.
+bool LimitPermissions(const std::string& to, const std::string& model, std::string* error);
+
 // File times in Windows FILETIME units (100 ns since 1601-01-01 UTC).
 struct FileTimes {
   int64_t creation = 0;

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -276,6 +277,144 @@ int64_t FileSize(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+FileInfo Inspect(const std::string& path) {
+  FileInfo info;
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return info;
+  info.exists = true;
+  info.is_link = S_ISLNK(st.st_mode);
+  if (info.is_link && ::stat(path.c_str(), &st) != 0) {
+    info.kind = "a link that leads nowhere";
+    return info;
+  }
+  info.identity = std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+                  std::to_string(static_cast<unsigned long long>(st.st_ino));
+  info.is_regular = S_ISREG(st.st_mode);
+  if (S_ISDIR(st.st_mode)) {
+    info.kind = "a folder";
+  } else if (S_ISFIFO(st.st_mode)) {
+    info.kind = "a named pipe";
+  } else if (S_ISSOCK(st.st_mode)) {
+    info.kind = "a socket";
+  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+    info.kind = "a device";
+  }
+  return info;
+}
+
+std::string RealPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::string();
+  std::string out(real);
+  ::free(real);
+  return out;
+}
+
+std::string RandomToken(size_t length) {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::vector<unsigned char> bytes(length);
+  size_t got = 0;
+  while (got < length) {
+    ssize_t n = ::getrandom(bytes.data() + got, length - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    got += static_cast<size_t>(n);
+  }
+  if (got < length) {
+    // Without getrandom: the kernel's random device, which every Linux system has.
+    Fd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+    while (fd.get() >= 0 && got < length) {
+      ssize_t n = ::read(fd.get(), bytes.data() + got, length - got);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+  }
+  if (got < length) throw FileError("No random source for a temporary name");
+  std::string out;
+  for (unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return out;
+}
+
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix,
+                                std::string* error) {
+  std::string name = prefix[0] == '.' ? prefix : "." + prefix;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string dir = parent + name + RandomToken();
+    if (::mkdir(dir.c_str(), 0700) == 0) return dir + "/";
+    if (errno != EEXIST) return SetError(error, errno), std::string();
+  }
+  return SetError(error, EEXIST), std::string();
+}
+
+bool RemoveFolder(const std::string& dir) {
+  std::string path = NoTrailingSlash(dir);
+  return !path.empty() && ::rmdir(path.c_str()) == 0;
+}
+
+namespace {
+
+// The new name lives in the folder's own data: without this a power cut could lose it.
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+}  // namespace
+
+bool Publish(const std::string& from, const std::string& to, bool replace, std::string* error) {
+  if (replace) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return SetError(error, errno), false;
+  } else if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS) return SetError(error, err), false;
+    // The file system cannot refuse to replace by itself; a hard link refuses instead.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+    } else {
+      err = errno;
+      struct stat st;
+      if (err == EEXIST || ::lstat(to.c_str(), &st) == 0) return SetError(error, EEXIST), false;
+      if (err != EPERM && err != ENOTSUP && err != EXDEV) return SetError(error, err), false;
+      // Neither: the name is free, and a plain rename is all such a file system offers.
+      if (::rename(from.c_str(), to.c_str()) != 0) return SetError(error, errno), false;
+    }
+  }
+  SyncFolderOf(to);
+  return true;
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) {
+  struct stat model, now;
+  if (::stat(from.c_str(), &model) != 0 || ::stat(to.c_str(), &now) != 0) {
+    return SetError(error, errno), false;
+  }
+  // Owner and group first: changing them may clear the mode's set-id bits.
+  if ((model.st_uid != now.st_uid || model.st_gid != now.st_gid) &&
+      ::chown(to.c_str(), model.st_uid, model.st_gid) != 0) {
+    return SetError(error, errno), false;
+  }
+  if (::chmod(to.c_str(), model.st_mode & 07777) != 0) return SetError(error, errno), false;
+  return true;
+}
+
+bool LimitPermissions(const std::string& to, const std::string& model, std::string* error) {
+  struct stat m, now;
+  if (::stat(model.c_str(), &m) != 0 || ::stat(to.c_str(), &now) != 0) {
+    return SetError(error, errno), false;
+  }
+  const mode_t limited = now.st_mode & (m.st_mode | S_IWUSR) & 0777;
+  if (limited == (now.st_mode & 07777)) return true;
+  if (::chmod(to.c_str(), limited) != 0) return SetError(error, errno), false;
+  return true;
 }
 
 bool GetTimes(const std::string& path, FileTimes& times) {

@@ -1,9 +1,16 @@
+// rand_s, the system's random source, is declared only with this.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "platform/fs.h"
 #include "platform/win32_util.h"
+
+// After <windows.h>, which win32_util.h brings.
+#include <aclapi.h>
 
 namespace orvelle::fs {
 namespace {
@@ -172,6 +179,148 @@ int64_t FileSize(const std::string& path) {
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
   return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
                               data.nFileSizeLow);
+}
+
+FileInfo Inspect(const std::string& path) {
+  FileInfo info;
+  if (path.empty()) return info;
+  const std::wstring w = LongPath(EntryPath(path));
+  const DWORD attr = GetFileAttributesW(w.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return info;
+  info.exists = true;
+  info.is_link = (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // Opening for attributes only never blocks and follows a link to what it names.
+  Handle h(CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!h.Valid() || !GetFileInformationByHandle(h.Get(), &data)) {
+    if (info.is_link)
+      info.kind = "a link that leads nowhere";
+    else
+      info.is_regular = (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return info;
+  }
+  char key[40];
+  std::snprintf(key, sizeof key, "%08lx:%08lx%08lx",
+                static_cast<unsigned long>(data.dwVolumeSerialNumber),
+                static_cast<unsigned long>(data.nFileIndexHigh),
+                static_cast<unsigned long>(data.nFileIndexLow));
+  info.identity = key;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    info.kind = "a folder";
+  } else if (GetFileType(h.Get()) != FILE_TYPE_DISK) {
+    info.kind = "a device";
+  } else {
+    info.is_regular = true;
+  }
+  return info;
+}
+
+std::string RealPath(const std::string& path) {
+  Handle h(CreateFileW(LongPath(EntryPath(path)).c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return std::string();
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetFinalPathNameByHandleW(h.Get(), &buffer[0], static_cast<DWORD>(buffer.size()), 0);
+    if (n == 0) return std::string();
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(n + 1);
+  }
+  if (buffer.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    buffer.replace(0, 8, L"\\\\");
+  } else if (buffer.rfind(L"\\\\?\\", 0) == 0) {
+    buffer.erase(0, 4);
+  }
+  return Narrow(buffer);
+}
+
+std::string RandomToken(size_t length) {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string out;
+  while (out.size() < length) {
+    unsigned int value = 0;
+    if (rand_s(&value) != 0) throw FileError("No random source for a temporary name");
+    out += kAlphabet[value % (sizeof kAlphabet - 1)];
+  }
+  return out;
+}
+
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix,
+                                std::string* error) {
+  const std::string name = prefix[0] == '.' ? prefix : "." + prefix;
+  DWORD code = ERROR_ALREADY_EXISTS;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string dir = parent + name + RandomToken();
+    const std::wstring w = LongPath(dir);
+    if (CreateDirectoryW(w.c_str(), nullptr)) {
+      SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_HIDDEN);
+      return dir + "\\";
+    }
+    code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS) break;
+  }
+  if (error != nullptr) *error = SystemMessage(code);
+  return std::string();
+}
+
+bool RemoveFolder(const std::string& dir) {
+  const std::string path = StripTrailingDelimiters(dir);
+  return !path.empty() && RemoveDirectoryW(LongPath(path).c_str()) != FALSE;
+}
+
+bool Publish(const std::string& from, const std::string& to, bool replace, std::string* error) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), flags)) return true;
+  if (error != nullptr) *error = SystemMessage(GetLastError());
+  return false;
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) {
+  PSID owner = nullptr, group = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  std::wstring wfrom = LongPath(from), wto = LongPath(to);
+  DWORD code = GetNamedSecurityInfoW(
+      wfrom.c_str(), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+      &group, &dacl, nullptr, &sd);
+  if (code != ERROR_SUCCESS) {
+    if (error != nullptr) *error = SystemMessage(code);
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(sd, &control, &revision);
+  // A list that inherits from the folder goes on inheriting; a protected one stays protected.
+  const SECURITY_INFORMATION which =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                          : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  code = SetNamedSecurityInfoW(&wto[0], SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
+  if (code == ERROR_SUCCESS) {
+    // Another owner needs a privilege most users lack; the access list is what decides who
+    // may open the file, so the owner is given where the system allows.
+    SetNamedSecurityInfoW(&wto[0], SE_FILE_OBJECT,
+                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
+                          nullptr, nullptr);
+  }
+  LocalFree(sd);
+  if (code != ERROR_SUCCESS) {
+    if (error != nullptr) *error = SystemMessage(code);
+    return false;
+  }
+  return true;
+}
+
+bool LimitPermissions(const std::string& to, const std::string& model, std::string* error) {
+  return true;
 }
 
 bool GetTimes(const std::string& path, FileTimes& times) {
