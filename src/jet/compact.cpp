@@ -16,6 +16,7 @@
 #include "jet/database.h"
 #include "jet/rc4.h"
 #include "jet/values.h"
+#include "platform/fs.h"
 
 namespace orvelle::jet {
 
@@ -55,20 +56,22 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   const std::string& Path() const { return path_; }
+  void Set(std::string path) { path_ = std::move(path); }
   void Release() { path_.clear(); }
 
  private:
   std::string path_;
 };
 
-// Gathers the page-sized writes into large ones: a file stream hands every write of a
-// kilobyte or more to the system on its own.
+// Gathers the page-sized writes into large ones, written straight to the output file.
 class GatheringBuffer : public std::streambuf {
  public:
   // Left uninitialised: a small database touches only the start of the buffer.
-  explicit GatheringBuffer(std::ostream& sink) : sink_(sink), buffer_(new char[kSize]) {
+  explicit GatheringBuffer(NewFile& sink) : sink_(sink), buffer_(new char[kSize]) {
     setp(buffer_.get(), buffer_.get() + kSize);
   }
+  // The system's text for the first write that failed; empty while all succeeded.
+  const std::string& Error() const { return error_; }
 
  protected:
   int_type overflow(int_type c) override {
@@ -80,21 +83,30 @@ class GatheringBuffer : public std::streambuf {
     return traits_type::not_eof(c);
   }
   int sync() override {
-    if (pptr() > pbase()) sink_.write(pbase(), pptr() - pbase());
+    if (pptr() > pbase() && error_.empty()) {
+      sink_.Write(pbase(), static_cast<size_t>(pptr() - pbase()), &error_);
+    }
     setp(buffer_.get(), buffer_.get() + kSize);
-    return sink_ ? 0 : -1;
+    return error_.empty() ? 0 : -1;
   }
 
  private:
   static constexpr size_t kSize = size_t{1} << 20;
-  std::ostream& sink_;
+  NewFile& sink_;
   std::unique_ptr<char[]> buffer_;
+  std::string error_;
 };
 
-std::string TempPathFor(const std::string& target) {
-  std::string path = target + ".orvelle-tmp";
-  for (int i = 1; PathExists(path); ++i) path = target + "." + std::to_string(i) + ".orvelle-tmp";
-  return path;
+// A fresh name beside the target that nobody can guess, created exclusively: a link planted
+// at a predictable name can never make the compactor write elsewhere.
+std::string CreateTempBeside(const std::string& target, NewFile& file, std::string* error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = target + "." + fs::RandomToken() + ".orvelle-tmp";
+    if (file.Create(path, error)) return path;
+    if (PathExists(path)) continue;  // taken, however unlikely: another name
+    return std::string();
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -111,6 +123,15 @@ std::vector<std::string> LockFileCandidates(const std::string& source) {
   if (ext == ".mdb") out.push_back(stem + ".ldb");
   if (ext == ".accdb") out.push_back(stem + ".laccdb");
   return out;
+}
+
+std::string LockFileFor(const std::string& source) {
+  auto [stem, ext] = SplitExtension(source);
+  std::string s = stem, e = ext;
+  while (!e.empty() && e != ".mdb" && e != ".accdb") std::tie(s, e) = SplitExtension(s);
+  if (e == ".accdb") return s + ".laccdb";
+  if (e == ".mdb") return s + ".ldb";
+  return stem + ".ldb";
 }
 
 std::string StoredPassword(const std::string& page0) {
@@ -144,15 +165,26 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   auto fail = [&](const std::string& why) { return CompactError(prefix + why); };
 
   if (PathExists(target)) throw fail("the target " + Quoted(target) + " already exists");
+  // A lock file this process holds is held for this compaction (the job holds it in place).
+  auto in_use = [&](const std::string& lock, const std::string& who) {
+    return fail("the database is in use (lock file " + Quoted(lock) + " is " + who + ")");
+  };
   auto check_in_use = [&] {
     for (const std::string& lock : LockFileCandidates(source)) {
       std::string who;
-      if (LockFileHeld(lock, &who)) {
-        throw fail("the database is in use (lock file " + Quoted(lock) + " is " + who + ")");
-      }
+      if (!LockFileHeldHere(lock) && LockFileHeld(lock, &who)) throw in_use(lock, who);
     }
   };
   check_in_use();
+  LockFileHold hold;
+  const std::string lock = LockFileFor(source);
+  if (!LockFileHeldHere(lock)) {
+    std::string who;
+    if (!hold.Acquire(lock, &who)) throw in_use(lock, who);
+  }
+  // Opening a named pipe or a device would block or read without end.
+  const fs::FileInfo kind = fs::Inspect(source);
+  if (kind.exists && !kind.is_regular) throw fail("it is " + kind.kind + ", not a database file");
 
   std::unique_ptr<Database> in;
   try {
@@ -191,24 +223,32 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     throw fail(std::string("the database cannot be compacted: ") + e.what());
   }
 
-  TempFile temp(TempPathFor(target));
+  // Declared before the file, so that the file is closed before it is removed (Windows).
+  TempFile temp("");
+  NewFile output;
+  std::string create_error;
+  temp.Set(CreateTempBeside(target, output, &create_error));
+  if (temp.Path().empty()) {
+    throw fail("cannot create a temporary file beside " + Quoted(target) + ": " + create_error);
+  }
   uint32_t written = 0;
   {
-    std::ofstream out(std::filesystem::u8path(temp.Path()), std::ios::binary | std::ios::trunc);
-    if (!out) throw fail("cannot create " + Quoted(temp.Path()) + ": " + std::strerror(errno));
+    std::string write_error;
     try {
-      GatheringBuffer gather(out);
+      GatheringBuffer gather(output);
       std::ostream gathered(&gather);
       written = WriteRelocated(*in, inv, plan, gathered);
       gathered.flush();
+      write_error = gather.Error();
     } catch (const JetError& e) {
       throw fail("the pages cannot be moved: " + e.Detail());
     } catch (const std::exception& e) {
       throw fail(std::string("the pages cannot be moved: ") + e.what());
     }
-    out.flush();
-    out.close();
-    if (!out) throw fail("cannot write " + Quoted(temp.Path()) + ": " + std::strerror(errno));
+    if (write_error.empty()) output.Close(&write_error);
+    if (!write_error.empty()) {
+      throw fail("cannot write the compacted copy beside " + Quoted(target) + ": " + write_error);
+    }
   }
   // The flush waits on the disk while the verification below works on the processor: both run
   // at once, and the file is published only when both have succeeded. The future joins the

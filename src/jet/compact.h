@@ -33,10 +33,13 @@ struct CompactResult {
   uint64_t bytes_after = 0;
 };
 
-// Compacts source into target, which must not exist. The source is only read. The output is
-// written beside the target under a temporary name, flushed, checked by the structural checker
-// and compared with the source by the equivalence checker, and only then renamed to target.
-// Throws CompactError; on failure no file is left at target or at the temporary name.
+// Compacts source into target, which must not exist. The source is only read, and its lock
+// file is held meanwhile (LockFileFor; unless this process already holds it), so that Access
+// and other compactors see the database in use. The output is written beside the target
+// under a temporary name that cannot be guessed ("TARGET.<random>.orvelle-tmp", created
+// exclusively, never through a link), flushed, checked by the structural checker and compared
+// with the source by the equivalence checker, and only then renamed to target. Throws
+// CompactError; on failure no file is left at target or at the temporary name.
 CompactResult CompactDatabase(const std::string& source, const std::string& target,
                               const CompactOptions& options = {});
 
@@ -47,5 +50,9 @@ std::string StoredPassword(const std::string& page0);
 // Lock files that would mark source as open by the database engine: ".ldb" beside an .mdb,
 // ".laccdb" beside an .accdb, both for any other name (a working copy).
 std::vector<std::string> LockFileCandidates(const std::string& source);
+// The one lock file Access uses for the database: ".ldb" beside an .mdb, ".laccdb" beside an
+// .accdb; for a working copy named after the whole database ("a.mdb.orvelle.bak") the
+// database's own; ".ldb" for any other name.
+std::string LockFileFor(const std::string& source);
 
 }  // namespace orvelle::jet

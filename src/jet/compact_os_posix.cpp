@@ -8,12 +8,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "jet/compact_os.h"
+#include "platform/fs.h"
 
 namespace orvelle::jet {
 
 namespace {
+
+// A record lock of the whole file.
+struct flock WholeFile(short type) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  return fl;
+}
 
 // Another process with the file open shows it in /proc/<pid>/fd (visible for our own user's
 // processes); no lock needs to be taken for that.
@@ -57,10 +68,7 @@ bool LockFileHeld(const std::string& path, std::string* who) {
     return true;
   }
   bool held = false;
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
+  struct flock fl = WholeFile(F_WRLCK);
 #ifdef F_OFD_GETLK
   // Open-file-description locks conflict with classic record locks too, even our own.
   const int query = F_OFD_GETLK;
@@ -89,6 +97,144 @@ bool LockFileHeld(const std::string& path, std::string* who) {
   return held;
 }
 
+NewFile::~NewFile() { Close(nullptr); }
+
+bool NewFile::Create(const std::string& path, std::string* error) {
+  Close(nullptr);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool NewFile::Write(const char* data, size_t size, std::string* error) {
+  while (size > 0) {
+    ssize_t n = write(static_cast<int>(handle_), data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (error) *error = std::strerror(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool NewFile::Close(std::string* error) {
+  if (handle_ < 0) return true;
+  int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  if (close(fd) != 0) {
+    if (error) *error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+std::string IdentityOf(const struct stat& st) {
+  return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+std::string ReadSmall(int fd, size_t limit) {
+  std::string out(limit + 1, '\0');
+  ssize_t n = pread(fd, &out[0], out.size(), 0);
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+}  // namespace
+
+std::string ComputerName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = 0;
+  return host;
+}
+
+LockFileHold::~LockFileHold() { Release(); }
+
+bool LockFileHold::Acquire(const std::string& path, std::string* who) {
+  Release();
+  if (LockFileHeld(path, who)) return false;
+  bool created = false;
+  bool writable = true;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    created = true;
+  } else if (errno == EEXIST) {
+    fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+      writable = false;
+      fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd < 0) {
+      if (who) *who = std::string("cannot be opened: ") + std::strerror(errno);
+      return false;
+    }
+  } else if (errno == EACCES || errno == EROFS || errno == EPERM) {
+    return true;  // nobody can create it here, so nobody holds it either
+  } else {
+    if (who) *who = std::string("cannot be created: ") + std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (who) *who = "not a regular file";
+    close(fd);
+    return false;
+  }
+  struct flock fl = WholeFile(writable ? F_WRLCK : F_RDLCK);
+#ifdef F_OFD_SETLK
+  const int take = F_OFD_SETLK;
+#else
+  const int take = F_SETLK;
+#endif
+  struct stat now;
+  if (fcntl(fd, take, &fl) != 0 || stat(path.c_str(), &now) != 0 ||
+      IdentityOf(now) != IdentityOf(st)) {
+    // Another compactor took it first, or the name changed hands meanwhile.
+    if (who) *who = "locked";
+    if (created && stat(path.c_str(), &now) == 0 && IdentityOf(now) == IdentityOf(st)) {
+      unlink(path.c_str());
+    }
+    close(fd);
+    return false;
+  }
+  const std::string entry = LockFileEntry();
+  if (created) {
+    if (pwrite(fd, entry.data(), entry.size(), 0) != static_cast<ssize_t>(entry.size())) {
+      // The entry only says who holds the file; the lock is what counts.
+    }
+  }
+  handle_ = fd;
+  path_ = path;
+  identity_ = IdentityOf(st);
+  // A lock file holding only the entry this program writes was left by a killed run.
+  const std::string found = created ? entry : ReadSmall(fd, entry.size());
+  remove_ = found.size() == entry.size() && found.compare(32, 32, entry, 32, 32) == 0;
+  NoteHeldHere(path_, true);
+  return true;
+}
+
+void LockFileHold::Release() {
+  if (handle_ < 0) return;
+  NoteHeldHere(path_, false);
+  struct stat now;
+  // Removed while still locked, so nobody can take the name in between.
+  if (remove_ && stat(path_.c_str(), &now) == 0 && IdentityOf(now) == identity_) {
+    unlink(path_.c_str());
+  }
+  close(static_cast<int>(handle_));
+  handle_ = -1;
+  remove_ = false;
+}
+
 bool SyncFile(const std::string& path, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0 || fsync(fd) != 0) {
@@ -99,46 +245,8 @@ bool SyncFile(const std::string& path, std::string* error) {
   return close(fd) == 0;
 }
 
-namespace {
-
-// The new name lives in the folder's own data: without this a power cut could lose it even
-// though the file's contents are on the disk. Some file systems refuse a folder fsync; the
-// name then is as durable as they make it.
-void SyncFolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
-}  // namespace
-
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string* error) {
-  // A hard link fails when the target exists, which rename() would silently replace.
-  if (link(from.c_str(), to.c_str()) == 0) {
-    unlink(from.c_str());
-    SyncFolderOf(to);
-    return true;
-  }
-  if (errno != EEXIST && errno != EPERM && errno != ENOTSUP && errno != EXDEV) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  if (errno == EEXIST || PathExists(to)) {
-    if (error) *error = std::strerror(EEXIST);
-    return false;
-  }
-  // File systems without hard links.
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  SyncFolderOf(to);
-  return true;
+  return fs::Publish(from, to, false, error);
 }
 
 bool PathExists(const std::string& path) {

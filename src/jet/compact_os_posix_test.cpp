@@ -143,8 +143,9 @@ TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
     CompactDatabase(source, folder + "/db.mdb");
     ADD_FAILURE() << "compacted";
   } catch (const CompactError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot compact \"" + source + "\": cannot create \"" +
-                                         folder + "/db.mdb.orvelle-tmp\": Permission denied");
+    EXPECT_EQ(std::string(e.what()), "Cannot compact \"" + source +
+                                         "\": cannot create a temporary file beside \"" + folder +
+                                         "/db.mdb\": Permission denied");
   }
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(rmdir(folder.c_str()), 0);  // empty: nothing was left behind
@@ -192,8 +193,9 @@ TEST(JetCompactOutput, WriteFailingMidwayLeavesNoPartialFile) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
   if (message == "(no limit)") GTEST_SKIP() << "the file-size limit cannot be lowered here";
-  EXPECT_EQ(message, "Cannot compact \"" + source + "\": cannot write \"" + folder +
-                         "/db.accdb.orvelle-tmp\": File too large");
+  EXPECT_EQ(message, "Cannot compact \"" + source +
+                         "\": cannot write the compacted copy beside \"" + folder +
+                         "/db.accdb\": File too large");
   EXPECT_EQ(rmdir(folder.c_str()), 0);  // empty: the partial output was removed
   EXPECT_EQ(ReadBytes(source), bytes);
 }

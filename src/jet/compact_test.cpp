@@ -386,8 +386,8 @@ TEST(JetCompact, RefusesAnExistingTargetAndAMissingFolder) {
   EXPECT_EQ(ReadBytes(existing), "keep me");
   std::string missing = w.dir.Sub("missing/out.mdb");
   EXPECT_EQ(Message([&] { CompactDatabase(w.source, missing); }),
-            "Cannot compact \"" + w.source + "\": cannot create \"" + missing +
-                ".orvelle-tmp\": No such file or directory");
+            "Cannot compact \"" + w.source + "\": cannot create a temporary file beside \"" +
+                missing + "\": No such file or directory");
   EXPECT_EQ(FilesIn(w.dir.Path()), (std::vector<std::string>{"db.mdb", "existing.mdb"}));
   EXPECT_EQ(ReadBytes(w.source), w.original);
 }

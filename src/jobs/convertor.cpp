@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <unordered_set>
 #include <vector>
@@ -27,6 +28,7 @@ struct TkxJobs::Chain {
   bool started = false;                    // guarded by mu
   TkxEvent on_finish;                      // guarded by mu
   int job_count = 0;                       // fixed at creation
+  std::set<std::string> written;           // guarded by mu; targets this run has written
 };
 
 namespace {
@@ -283,21 +285,49 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   }
 
   ClaimPath(path);
-  if (!fs::FileExists(path)) return path;
+  // A target written from another file of this run is never replaced: two sources with one
+  // target name (kept sub-folders off, the ":" rule) would otherwise leave one database lost.
+  const bool taken = WrittenThisRun(path);
+  if (!taken && !fs::FileExists(path)) return path;
   TkxOverwrite overwrite = kxProject ? kxProject->IsOverwrite() : TkxOverwrite::No;
   switch (overwrite) {
     case TkxOverwrite::Skip:
       batch->Decide(node, StateSuccess, node->Message);
       return std::string();
     case TkxOverwrite::Yes:
-      return path;
+      if (!taken) return path;
+      break;
     case TkxOverwrite::No:
       break;
   }
   std::string short_name = kxProject ? kxProject->ShortName : std::string("tessoly");
   std::string renamed = folder + "-" + short_name + "-" + ExtractFileName(path);
   ClaimPath(renamed);
+  if (WrittenThisRun(renamed)) {
+    const std::string message = "Cannot compact \"" + source + "\": its targets \"" + path +
+                                "\" and \"" + renamed +
+                                "\" were both written from other files in this run";
+    batch->Decide(node, StateFailure, message);
+    batch->AddFailure(message);
+    return std::string();
+  }
   return renamed;
+}
+
+bool TkxConvertor::WrittenThisRun(const std::string& path) const {
+  if (!chain_) return false;
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  return chain_->written.count(BusyKey(path)) != 0;
+}
+
+void TkxConvertor::MarkWritten(const std::string& path) {
+  if (!chain_) return;
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  chain_->written.insert(BusyKey(path));
+}
+
+bool TkxConvertor::IsPlainSuffix(const std::string& text) {
+  return text.find_first_of("/\\") == std::string::npos && text.find("..") == std::string::npos;
 }
 
 void TkxConvertor::FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target) {
@@ -305,9 +335,11 @@ void TkxConvertor::FinishSource(TkxBatch* batch, TkxNode* node, const std::strin
   if (kxProject && kxProject->KeepFileTime()) CopyFileTimes(source, target);
   // Compacted in place: deleting or renaming the source would delete or rename the result.
   if (SameFile(source, target)) return;
+  // A source goes only when its own output is there.
+  if (!fs::FileExists(target)) return;
   if (kxProject && kxProject->DeleteSource()) fs::DeleteFileAt(source);
   std::string suffix = kxProject ? kxProject->RenameSource() : std::string();
-  if (!suffix.empty()) fs::MoveFileTo(source, source + suffix);
+  if (!suffix.empty() && IsPlainSuffix(suffix)) fs::MoveFileTo(source, source + suffix);
 }
 
 void TkxConvertor::DeleteTarget(const std::string& path) { fs::DeleteFileAt(path); }

@@ -71,11 +71,18 @@ class TkxConvertor : public TkxWorkBase {
   virtual bool IsMacroCapable() { return true; }
 
   // The target path for the node: sub-folders kept, name sanitised, folder created, the
-  // existing-target rule applied. Empty means skipped (the node is then decided, State 1).
+  // existing-target rule applied. A target this run has written from another file counts as
+  // existing and is never replaced: "IsOverwrite" true then takes the rename rule too. Empty
+  // means the node is decided: skipped (State 1), or failed (State 2, counted) when the
+  // renamed target was written in this run as well.
   std::string PlanTarget(TkxBatch* batch, TkxNode* node);
   // After a successful conversion: keep file time, delete or rename the source. The source
-  // steps are left out when the target is the source itself.
+  // steps are left out when the target is the source itself or does not exist, and a rename
+  // text that is not a plain suffix (IsPlainSuffix) renames nothing.
   void FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target);
+  // True for a "RenameSource" text that keeps the source in its folder: no path delimiter
+  // (either slash) and no "..".
+  static bool IsPlainSuffix(const std::string& text);
   static void DeleteTarget(const std::string& path);
   static void CopyFileTimes(const std::string& source, const std::string& target);
   // True when the two paths name the same file: the same spelling, or the same name in one
@@ -90,6 +97,9 @@ class TkxConvertor : public TkxWorkBase {
   void ClaimPath(const std::string& path);
   bool TryClaimPath(const std::string& path);
   void ReleasePaths();
+  // The targets this job's run has written (shared by the chain), for PlanTarget.
+  bool WrittenThisRun(const std::string& path) const;
+  void MarkWritten(const std::string& path);
 
  private:
   friend class TkxJobs;

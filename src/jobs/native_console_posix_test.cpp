@@ -137,17 +137,17 @@ TEST_F(NativeConsoleRun, RefusedInPlaceKeepsTheOriginalUnderItsName) {
   ASSERT_EQ(program_.Run("-P:Source=" + in + "/*.*db,Target=" + in +
                          ",IsOverwrite=1,PureConsole=1,LogFile=" + log),
             0);
-  // The engine names the working copy it was given.
+  // The result names the user's database, not the working copy the engine was given.
   EXPECT_EQ(
       SortedLogLines(log),
       (std::vector<std::string>{
           "Failure => " + in + "/V2007-unsupportedFieldsTestV2007.accdb => Cannot compact \"" + in +
-              "/V2007-unsupportedFieldsTestV2007.bak\": the database cannot be compacted: "
+              "/V2007-unsupportedFieldsTestV2007.accdb\": the database cannot be compacted: "
               "page 143: table \"Test\" column \"UnknownVar\" has the unknown type 0x46 and "
               "holds data (page 143 row 0); its values might name pages, which cannot be "
               "moved safely",
           "Failure => " + in + "/debian-fp-units-db-testodbc.mdb => Cannot compact \"" + in +
-              "/debian-fp-units-db-testodbc.bak\": the database is damaged: page 19: data "
+              "/debian-fp-units-db-testodbc.mdb\": the database is damaged: page 19: data "
               "page: row 16: variable offset 0 is 0x6F, outside 0x0..0x69",
       }));
   EXPECT_EQ(Names(in), names);
@@ -169,17 +169,21 @@ bool InfoSaysConsistent(const std::string& path) {
   return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
 
+bool IsPrivateFolder(const std::string& name) { return name.rfind(".orvelle-", 0) == 0; }
+
 // After a kill, for every database: its own name holds the original or a verified compaction
 // of it, or it is missing and its working copy holds the original byte for byte; a working
-// copy beside the database is the original too. Nothing else lies in the folder but unfinished
-// output. Returns a short word for the state found.
+// copy beside the database is the original too. Nothing else lies in the folder but the
+// job's private folders with unfinished output and the lock file a job held. Returns a short
+// word for the state found.
 std::string ExpectRecoverable(const std::string& folder, const std::vector<KillCase>& cases) {
   std::vector<std::string> allowed;
   std::string states;
   for (const KillCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = folder + "/" + c.name, working = folder + "/" + c.working;
-    allowed.insert(allowed.end(), {c.name, c.working, c.name + ".orvelle-tmp"});
+    allowed.insert(allowed.end(),
+                   {c.name, c.working, fs::path(jet::LockFileFor(path)).filename().string()});
     const bool has = test::Exists(path), has_working = test::Exists(working);
     std::string state = "-";
     if (has) {
@@ -196,10 +200,14 @@ std::string ExpectRecoverable(const std::string& folder, const std::vector<KillC
       state += "w";
       EXPECT_TRUE(ReadBytes(working) == c.bytes) << c.working << " is not the original";
     }
-    if (test::Exists(path + ".orvelle-tmp")) state += "t";
+    if (test::Exists(jet::LockFileFor(path))) state += "l";
     states += state + " ";
   }
   for (const std::string& n : Names(folder)) {
+    if (IsPrivateFolder(n)) {
+      states += "t ";
+      continue;
+    }
     EXPECT_NE(std::find(allowed.begin(), allowed.end(), n), allowed.end()) << "stray file " << n;
   }
   return states;
@@ -216,7 +224,11 @@ void Recover(const std::string& folder, const std::vector<KillCase>& cases) {
         fs::remove(working);
       }
     }
-    fs::remove(path + ".orvelle-tmp");
+    // The killed program held it; nobody holds it now.
+    fs::remove(jet::LockFileFor(path));
+  }
+  for (const std::string& n : Names(folder)) {
+    if (IsPrivateFolder(n)) fs::remove_all(folder + "/" + n);
   }
 }
 
@@ -231,7 +243,7 @@ TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCop
   std::vector<KillCase> cases;
   auto add = [&](const std::string& fixture, uint32_t gap) {
     const std::string name = fs::path(fixture).filename().string();
-    KillCase c{name, fs::path(name).stem().string() + ".bak", originals + "/" + name,
+    KillCase c{name, name + ".orvelle.bak", originals + "/" + name,
                jet::test::Bloat(name, ReadBytes(fixture), gap)};
     WriteBytes(c.original_path, c.bytes);
     cases.push_back(c);
@@ -281,8 +293,13 @@ TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCop
       return false;
     };
   };
-  moments.push_back(any_ending(".bak"));
-  moments.push_back(any_ending(".orvelle-tmp"));
+  moments.push_back(any_ending(".orvelle.bak"));
+  moments.push_back([&] {
+    for (const auto& e : fs::directory_iterator(folder)) {
+      if (IsPrivateFolder(e.path().filename().string())) return true;
+    }
+    return false;
+  });
   moments.push_back([&] { return !test::Exists(big); });
 
   std::string seen;
@@ -319,7 +336,8 @@ TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCop
     std::sort(names.begin(), names.end());
     EXPECT_EQ(Names(folder), names);
   }
-  // o original, c compacted, w working copy, t unfinished output; one group per kill.
+  // o original, c compacted, w working copy, l lock file, t a private folder with unfinished
+  // output; one group per kill.
   std::printf("[ killed   ] %s\n", seen.c_str());
 }
 

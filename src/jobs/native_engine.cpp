@@ -55,6 +55,10 @@ class NativeEngine : public automation::Object {
 
 std::unique_ptr<automation::Object> NewNativeEngine() { return std::make_unique<NativeEngine>(); }
 
+bool IsNativeEngine(const automation::Object* object) {
+  return dynamic_cast<const NativeEngine*>(object) != nullptr;
+}
+
 void RegisterNativeEngine() {
   static std::once_flag once;
   std::call_once(once, [] { automation::RegisterProvider(kNativeEngineProgId, NewNativeEngine); });

@@ -19,4 +19,8 @@ void RegisterNativeEngine();
 // when the database cannot be compacted; the target then does not exist.
 std::unique_ptr<automation::Object> NewNativeEngine();
 
+// True for an object made by NewNativeEngine: an engine that only reads the database it
+// compacts, so it needs no working copy of it.
+bool IsNativeEngine(const automation::Object* object);
+
 }  // namespace orvelle

@@ -40,12 +40,17 @@ class Engine : public automation::Object {
     if (do_nothing) return;
     if (!failure.empty()) {
       if (!partial.empty()) fs::WriteAll(*args[1], partial);
+      for (size_t at; (at = failure.find("{input}")) != std::string::npos;) {
+        failure.replace(at, 7, *args[0]);
+      }
       throw automation::ProviderError(failure);
     }
     if (fs::FileExists(*args[1])) throw automation::ProviderError("Database already exists.");
-    std::string error;
-    if (!fs::CopyFileTo(*args[0], *args[1], false, &error)) {
-      throw automation::ProviderError("Could not compact '" + *args[0] + "': " + error + ".");
+    // A new file, as the engine makes it: the folder's default permissions, not the input's.
+    try {
+      fs::WriteAll(*args[1], fs::ReadAll(*args[0]));
+    } catch (const fs::FileError& e) {
+      throw automation::ProviderError("Could not compact '" + *args[0] + "': " + e.what());
     }
   }
 

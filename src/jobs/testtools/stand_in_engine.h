@@ -1,6 +1,6 @@
 // A stand-in database engine for tests, registered with the automation seam under a ProgID.
-// It records every call and, unless told to fail, copies the first argument's file to the
-// second argument's path as the real engine's compaction would.
+// It records every call and, unless told to fail, writes the first argument's bytes to a new
+// file at the second argument's path as the real engine's compaction would.
 #pragma once
 
 #include <functional>
@@ -27,7 +27,8 @@ class StandInEngine {
   StandInEngine(const StandInEngine&) = delete;
   StandInEngine& operator=(const StandInEngine&) = delete;
 
-  // Every later call fails with this description (empty: succeed again).
+  // Every later call fails with this description (empty: succeed again); "{input}" in it
+  // stands for the first argument, as an engine names the file it was given.
   void FailWith(const std::string& description);
   // When failing, write these bytes at the target first (a partial result).
   void WritePartialTarget(const std::string& bytes);
