@@ -1,6 +1,8 @@
 // Lock files on POSIX: held by a lock of another process, by a lock on another open file
-// description, or merely open in another process; and a stale one that blocks nothing. Output
-// that cannot be created or cannot be written to the end leaves nothing behind.
+// description, or merely open in another process; and a stale one that blocks nothing. The
+// compactor holds the database's lock file while it works and removes only one it created.
+// Output that cannot be created or cannot be written to the end leaves nothing behind, and
+// its name can neither be guessed nor planted.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <regex>
 
 #include "jet/compact.h"
 #include "jet/compact_os.h"
@@ -126,6 +130,122 @@ TEST(JetCompactLock, LockOnAnotherOpenFileDescriptionBlocks) {
   EXPECT_FALSE(PathExists(d.target));
   close(fd);
   EXPECT_EQ(d.Error(), "(compacted)");
+}
+
+// Asks a child process (as another program would) whether the lock file is held.
+bool HeldSeenFromAnotherProcess(const std::string& lock) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(LockFileHeld(lock, nullptr) ? 1 : 0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+// A database that runs anywhere: the Debian sample, else a fixture.
+std::string AnyDatabase() {
+  std::string path = test::DebianFixture("Monitor.mdb");
+  return path.empty() ? test::Fixture("V2000-delTestV2000.mdb") : path;
+}
+
+TEST(JetCompactLock, CompactionHoldsTheLockFileAndRemovesOnlyTheOneItCreated) {
+  const std::string fixture = AnyDatabase();
+  JET_REQUIRE_FIXTURE(fixture);
+  ScopedTempDir dir;
+  const std::string source = dir.Sub("db.mdb"), lock = dir.Sub("db.ldb");
+  WriteBytes(source, ReadBytes(fixture));
+  struct Case {
+    std::string before;  // the lock file's bytes before; "" for none
+    bool stays;
+  };
+  const std::vector<Case> cases = {
+      {"", false},                   // created, so removed
+      {std::string(64, ' '), true},  // another program's stale file
+      {LockFileEntry(), false},      // left by a killed run of this program
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(n);
+    if (!c.before.empty()) WriteBytes(lock, c.before);
+    bool exists = false, held = false;
+    CompactOptions options;
+    options.before_verify = [&](const std::string&) {
+      exists = PathExists(lock);
+      held = HeldSeenFromAnotherProcess(lock);
+    };
+    CompactDatabase(source, dir.Sub("out" + std::to_string(n++) + ".mdb"), options);
+    EXPECT_TRUE(exists);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(PathExists(lock), c.stays);
+    if (c.stays) {
+      EXPECT_EQ(ReadBytes(lock), c.before);
+    }
+    RemoveFile(lock);
+  }
+}
+
+TEST(JetCompactLock, AHeldLockFileIsHeldForEveryoneButItsOwnCompaction) {
+  const std::string fixture = AnyDatabase();
+  JET_REQUIRE_FIXTURE(fixture);
+  ScopedTempDir dir;
+  const std::string source = dir.Sub("a.mdb.orvelle.bak"), lock = dir.Sub("a.ldb");
+  WriteBytes(source, ReadBytes(fixture));
+  EXPECT_EQ(LockFileFor(source), lock);
+  EXPECT_EQ(LockFileFor(dir.Sub("a.accdb")), dir.Sub("a.laccdb"));
+  EXPECT_EQ(LockFileFor(dir.Sub("a.mdb")), lock);
+  EXPECT_EQ(LockFileFor(dir.Sub("notes.txt")), dir.Sub("notes.ldb"));
+  {
+    LockFileHold hold;
+    std::string who;
+    ASSERT_TRUE(hold.Acquire(lock, &who)) << who;
+    EXPECT_TRUE(LockFileHeldHere(lock));
+    EXPECT_EQ(ReadBytes(lock), LockFileEntry());
+    EXPECT_TRUE(HeldSeenFromAnotherProcess(lock));
+    LockFileHold second;
+    EXPECT_FALSE(second.Acquire(lock, &who));
+    EXPECT_EQ(who, "locked");
+    // The compaction of the database whose lock file this process holds goes ahead.
+    CompactDatabase(source, dir.Sub("out.mdb"));
+    EXPECT_TRUE(PathExists(lock));
+  }
+  EXPECT_FALSE(LockFileHeldHere(lock));
+  EXPECT_FALSE(PathExists(lock));
+}
+
+// Links planted at every name the compactor used to write first would make a run as root
+// overwrite the file they point to; the output's name now cannot be guessed, and an exclusive
+// create never follows a link.
+TEST(JetCompactOutput, PlantedLinksAreNeverWrittenThrough) {
+  const std::string fixture = AnyDatabase();
+  JET_REQUIRE_FIXTURE(fixture);
+  ScopedTempDir dir;
+  const std::string source = dir.Sub("db.mdb"), target = dir.Sub("out.mdb");
+  const std::string victim = dir.Sub("victim");
+  WriteBytes(source, ReadBytes(fixture));
+  WriteBytes(victim, "precious");
+  for (const std::string& name : {target + ".orvelle-tmp", target + ".1.orvelle-tmp"}) {
+    ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+  }
+  std::vector<std::string> temps;
+  CompactOptions options;
+  options.before_verify = [&](const std::string& temp) { temps.push_back(temp); };
+  CompactDatabase(source, target, options);
+  CompactDatabase(source, dir.Sub("again.mdb"), options);
+  EXPECT_EQ(ReadBytes(victim), "precious");
+  ASSERT_EQ(temps.size(), 2u);
+  const std::regex unguessable("\\.[a-z0-9]{12}\\.orvelle-tmp$");
+  EXPECT_EQ(temps[0].rfind(target + ".", 0), 0u);
+  EXPECT_TRUE(std::regex_search(temps[0], unguessable)) << temps[0];
+  EXPECT_TRUE(std::regex_search(temps[1], unguessable)) << temps[1];
+  EXPECT_NE(temps[0].substr(target.size()), temps[1].substr(dir.Sub("again.mdb").size()));
+
+  // A dangling link is not followed into a new file either.
+  const std::string planted = dir.Sub("planted"), elsewhere = dir.Sub("elsewhere");
+  ASSERT_EQ(symlink(elsewhere.c_str(), planted.c_str()), 0);
+  NewFile file;
+  std::string error;
+  EXPECT_FALSE(file.Create(planted, &error));
+  EXPECT_EQ(error, "File exists");
+  EXPECT_FALSE(PathExists(elsewhere));
 }
 
 TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
