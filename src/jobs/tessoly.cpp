@@ -101,7 +101,17 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
                  " holds a path delimiter or \"..\"; a source is only renamed within its folder");
     }
     // Nothing is moved, copied or opened before the source is known to be a regular file.
-    const fs::FileInfo info = fs::Inspect(source);
+    auto in_use = [&](const std::string& lock_file, const std::string& who) {
+      return fail("the database is in use (lock file " + Quoted(lock_file) + " is " + who + ")");
+    };
+    fs::FileInfo info = fs::Inspect(source);
+    if (!info.exists && in_place) {
+      // Another compactor may have moved it to its working copy: its lock file says so.
+      std::string who;
+      const std::string lock_file = jet::LockFileFor(source);
+      if (jet::LockFileHeld(lock_file, &who)) throw in_use(lock_file, who);
+      info = fs::Inspect(source);
+    }
     if (!info.exists) throw fail("the file does not exist");
     if (!info.is_regular) throw fail("it is " + info.kind + ", not a database file");
 
@@ -142,9 +152,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
       // another compactor or Access sees the database in use, never missing.
       std::string who;
       const std::string lock_file = jet::LockFileFor(database);
-      if (!lock.Acquire(lock_file, &who)) {
-        throw fail("the database is in use (lock file " + Quoted(lock_file) + " is " + who + ")");
-      }
+      if (!lock.Acquire(lock_file, &who)) throw in_use(lock_file, who);
       const fs::FileInfo now = fs::Inspect(database);
       if (!now.exists) throw fail("the file does not exist");
       if (!now.is_regular) throw fail("it is " + now.kind + ", not a database file");
