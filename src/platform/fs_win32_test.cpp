@@ -1,4 +1,7 @@
 #include <windows.h>
+// After <windows.h>.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -296,6 +299,72 @@ TEST(FsWin32, ProgramPathIsTheRunningModule) {
   ASSERT_GT(path.size(), 4u);
   EXPECT_EQ(path.substr(path.size() - 4), ".exe");
   EXPECT_TRUE(FileExists(path));
+}
+
+// The access list of a file in its text form, "" when it cannot be read.
+std::string AccessList(const std::string& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(win32::LongPath(path).c_str(), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &sd) != ERROR_SUCCESS) {
+    return "";
+  }
+  LPWSTR text = nullptr;
+  std::string out;
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    out = win32::Narrow(text);
+    LocalFree(text);
+  }
+  LocalFree(sd);
+  return out;
+}
+
+// A compacted database takes the access list of the file it replaces: who may open it stays
+// as it was, a protected list included. Publishing then replaces in one rename.
+TEST(FsWin32Permissions, CopyPermissionsCarriesTheAccessListAndPublishReplaces) {
+  test::ScopedTempDir tmp;
+  const std::string model = tmp.Sub("model.mdb"), copy = tmp.Sub("copy.mdb");
+  WriteAll(model, "old");
+  WriteAll(copy, "new");
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)(A;;FR;;;BU)",
+                                                                   SDDL_REVISION_1, &sd, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
+  std::wstring wmodel = win32::LongPath(model);
+  const DWORD set = SetNamedSecurityInfoW(
+      &wmodel[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  LocalFree(sd);
+  const std::string want = AccessList(model);
+  if (set != ERROR_SUCCESS || want.find("BU") == std::string::npos) {
+    GTEST_SKIP() << "this file system keeps no access lists";
+  }
+  EXPECT_NE(AccessList(copy), want);
+  std::string error;
+  ASSERT_TRUE(CopyPermissions(model, copy, &error)) << error;
+  EXPECT_EQ(AccessList(copy), want);
+
+  ASSERT_TRUE(Publish(copy, model, true, &error)) << error;
+  EXPECT_EQ(ReadAll(model), "new");
+  EXPECT_EQ(AccessList(model), want);
+  EXPECT_FALSE(FileExists(copy));
+  WriteAll(copy, "newer");
+  EXPECT_FALSE(Publish(copy, model, false, &error));
+  EXPECT_EQ(ReadAll(model), "new");
+
+  // A private folder: hidden, fresh each time.
+  const std::string a = CreatePrivateFolder(tmp.Path() + "\\", ".orvelle-", &error);
+  const std::string b = CreatePrivateFolder(tmp.Path() + "\\", ".orvelle-", &error);
+  ASSERT_FALSE(a.empty()) << error;
+  EXPECT_NE(a, b);
+  EXPECT_NE(GetFileAttributesW(win32::LongPath(a).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_TRUE(RemoveFolder(a));
+  EXPECT_TRUE(RemoveFolder(b));
+  EXPECT_FALSE(DirectoryExists(a));
 }
 
 }  // namespace
