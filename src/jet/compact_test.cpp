@@ -385,9 +385,12 @@ TEST(JetCompact, RefusesAnExistingTargetAndAMissingFolder) {
             "Cannot compact \"" + w.source + "\": the target \"" + existing + "\" already exists");
   EXPECT_EQ(ReadBytes(existing), "keep me");
   std::string missing = w.dir.Sub("missing/out.mdb");
-  EXPECT_EQ(Message([&] { CompactDatabase(w.source, missing); }),
-            "Cannot compact \"" + w.source + "\": cannot create a temporary file beside \"" +
-                missing + "\": No such file or directory");
+  // Then the system's own words for a missing folder.
+  const std::string prefix = "Cannot compact \"" + w.source +
+                             "\": cannot create a temporary file beside \"" + missing + "\": ";
+  const std::string message = Message([&] { CompactDatabase(w.source, missing); });
+  EXPECT_EQ(message.substr(0, prefix.size()), prefix);
+  EXPECT_GT(message.size(), prefix.size());
   EXPECT_EQ(FilesIn(w.dir.Path()), (std::vector<std::string>{"db.mdb", "existing.mdb"}));
   EXPECT_EQ(ReadBytes(w.source), w.original);
 }

@@ -328,9 +328,21 @@ TEST(FsWin32Permissions, CopyPermissionsCarriesTheAccessListAndPublishReplaces) 
   const std::string model = tmp.Sub("model.mdb"), copy = tmp.Sub("copy.mdb");
   WriteAll(model, "old");
   WriteAll(copy, "new");
+  // Only its owner and the system may open the model (Wine keeps that as the file's mode).
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR owned = nullptr;
+  ASSERT_EQ(
+      GetNamedSecurityInfoW(win32::LongPath(model).c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &owned),
+      static_cast<DWORD>(ERROR_SUCCESS));
+  LPWSTR owner_text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(owner, &owner_text));
+  const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(owner_text) + L")(A;;FA;;;SY)";
+  LocalFree(owner_text);
+  LocalFree(owned);
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)(A;;FR;;;BU)",
-                                                                   SDDL_REVISION_1, &sd, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                   &sd, nullptr));
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
@@ -340,17 +352,19 @@ TEST(FsWin32Permissions, CopyPermissionsCarriesTheAccessListAndPublishReplaces) 
       nullptr, nullptr, dacl, nullptr);
   LocalFree(sd);
   const std::string want = AccessList(model);
-  if (set != ERROR_SUCCESS || want.find("BU") == std::string::npos) {
-    GTEST_SKIP() << "this file system keeps no access lists";
-  }
-  EXPECT_NE(AccessList(copy), want);
+  // Wine keeps no access lists of files: there only the calls themselves are checked.
+  const bool kept = set == ERROR_SUCCESS && want != AccessList(copy);
   std::string error;
   ASSERT_TRUE(CopyPermissions(model, copy, &error)) << error;
-  EXPECT_EQ(AccessList(copy), want);
+  if (kept) {
+    EXPECT_EQ(AccessList(copy), want);
+  }
 
   ASSERT_TRUE(Publish(copy, model, true, &error)) << error;
   EXPECT_EQ(ReadAll(model), "new");
-  EXPECT_EQ(AccessList(model), want);
+  if (kept) {
+    EXPECT_EQ(AccessList(model), want);
+  }
   EXPECT_FALSE(FileExists(copy));
   WriteAll(copy, "newer");
   EXPECT_FALSE(Publish(copy, model, false, &error));
