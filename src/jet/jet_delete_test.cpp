@@ -191,6 +191,28 @@ TEST(JetDelete, EveryFixtureEveryTable) {
   EXPECT_GT(deleted, 5000u);
 }
 
+// Jet files encoded with RC4 are edited through their decoded pages and stay encoded.
+TEST(JetDelete, EncodedJetFilesStayEncoded) {
+  ScopedTempDir tmp;
+  int done = 0;
+  for (const char* file : {"db-enc.mdb", "db97-enc.mdb"}) {
+    const std::string in = test::EncryptedFixture(file);
+    if (in.empty()) continue;
+    SCOPED_TRACE(file);
+    test::DeleteOptions o;
+    o.all_tables = true;
+    const std::string out = tmp.Sub(file);
+    test::DeleteReport r = test::DeleteRowsToFile(in, out, o);
+    EXPECT_GT(r.Deleted(), 0u);
+    ExpectDeleted(in, out, r, o.share, true);
+    auto db = Database::OpenFile(out);
+    EXPECT_TRUE(db->GetHeader().encoded());
+    EXPECT_EQ(ReadBytes(out).substr(0, db->PageSize()), ReadBytes(in).substr(0, db->PageSize()));
+    ++done;
+  }
+  if (done == 0) GTEST_SKIP() << "encrypted fixtures absent";
+}
+
 // Indexes with node pages: leaves emptied by the deletes leave the tree and become free pages,
 // a root left with one child takes its place, and a table left without rows keeps one empty
 // leaf as its root.
