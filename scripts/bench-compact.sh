@@ -4,9 +4,27 @@
 # size), the fixture with the most data spread out, and the whole fixture folder; each timed
 # against cp (and cp plus fsync) of the same input in the same run, with the write phase and
 # the verification apart, and the compactor's peak memory.
+# With --grow, the large case is a file of live rows instead: a small database (default: the
+# Debian sample Monitor.mdb) grown to the size (default 500 MB) with copies of a table's rows;
+# the grower's time and peak memory at a tenth of the size and at the size, then the compactor
+# on the grown file against cp and cp plus fsync, with its peak memory.
 # Usage: scripts/bench-compact.sh [fixture-folder] [work-folder] [megabytes]
+#        scripts/bench-compact.sh --grow [database] [megabytes] [work-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--grow" ]; then
+  in="${2:-build/test-data/Monitor.mdb}"
+  mb="${3:-500}"
+  work="${4:-${TMPDIR:-/tmp}/orvelle-grow-bench}"
+  build=build/compact-bench
+  if [ ! -f "$in" ]; then
+    echo "bench-compact: no database at $in (scripts/fetch-test-data.sh fetches the Debian samples)" >&2
+    exit 2
+  fi
+  cmake --preset linux -B "$build" -DORVELLE_TESTS=OFF >/dev/null
+  cmake --build "$build" --target orvelle-compact-bench -j2 >/dev/null
+  exec "$build/orvelle-compact-bench" --grown "$in" "$work" "$mb"
+fi
 fixtures="${1:-../shared/fixtures/access}"
 work="${2:-${TMPDIR:-/tmp}/orvelle-compact-bench}"
 mb="${3:-200}"

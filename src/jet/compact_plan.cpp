@@ -521,30 +521,16 @@ class Writer {
       return;
     }
     // A row changed length: lay every row out again from the end of the page.
-    const uint32_t ps = l_.page_size;
-    const uint32_t table_end = l_.data_header + 2u * static_cast<uint32_t>(host.slots.size());
-    std::vector<std::vector<uint8_t>> all;
+    std::vector<RowImage> all;
     for (size_t s = 0; s < host.slots.size(); ++s) {
       auto it = rows.find(static_cast<uint8_t>(s));
-      all.push_back(it != rows.end()
-                        ? it->second
-                        : std::vector<uint8_t>(host.Row(s), host.Row(s) + host.slots[s].Length()));
-    }
-    std::fill(buf + table_end, buf + ps, 0);
-    uint32_t end = ps;
-    for (size_t s = 0; s < all.size(); ++s) {
-      if (all[s].size() > end - table_end) {
-        db_.Fail(old, "usage map host: rows no longer fit the page");
+      if (it != rows.end()) {
+        all.push_back({it->second.data(), it->second.size(), host.slots[s].flags});
+      } else {
+        all.push_back({host.Row(s), host.slots[s].Length(), host.slots[s].flags});
       }
-      end -= static_cast<uint32_t>(all[s].size());
-      std::memcpy(buf + end, all[s].data(), all[s].size());
-      uint16_t raw = static_cast<uint16_t>(end | host.slots[s].flags);
-      buf[l_.data_header + 2 * s] = static_cast<uint8_t>(raw);
-      buf[l_.data_header + 2 * s + 1] = static_cast<uint8_t>(raw >> 8);
     }
-    uint32_t free_space = end - table_end;
-    buf[2] = static_cast<uint8_t>(free_space);
-    buf[3] = static_cast<uint8_t>(free_space >> 8);
+    if (!LayOutRows(l_, buf, all)) db_.Fail(old, "usage map host: rows no longer fit the page");
   }
 
   Database& db_;

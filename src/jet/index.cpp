@@ -1,5 +1,7 @@
 #include "jet/index.h"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 namespace orvelle::jet {
@@ -55,6 +57,59 @@ IndexPage ReadIndexPage(Database& db, uint32_t pn) {
            std::to_string(area - start));
   }
   return ip;
+}
+
+namespace {
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool EncodeIndexPage(const Layout& l, const IndexPage& ip, uint8_t* page) {
+  const size_t trailer = ip.leaf ? 4 : 8;  // row pointer, and a node's child page
+  size_t prefix = 0;
+  if (ip.leaf && ip.entries.size() > 1) {
+    // Entries are sorted, so the first and the last share what all of them share.
+    const std::string& a = ip.entries.front();
+    const std::string& b = ip.entries.back();
+    while (prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix]) ++prefix;
+    for (const std::string& e : ip.entries) prefix = std::min(prefix, e.size() - trailer);
+    prefix = std::min<size_t>(prefix, l.jet3 ? 0xFF : 0xFFFF);
+  }
+  size_t stored = 0;
+  for (size_t k = 0; k < ip.entries.size(); ++k) {
+    if (ip.entries[k].size() < trailer) return false;
+    stored += ip.entries[k].size() - (k > 0 ? prefix : 0);
+  }
+  const size_t area = l.page_size - l.idx_first_entry;
+  if (stored > area || stored > 8 * l.idx_mask_len - 1) return false;
+  page[0] = ip.leaf ? kPageIndexLeaf : kPageIndexNode;
+  page[1] = 0x01;
+  const size_t free_space = area - stored;
+  page[2] = static_cast<uint8_t>(free_space);
+  page[3] = static_cast<uint8_t>(free_space >> 8);
+  PutLe32(page + 4, ip.owner);
+  PutLe32(page + l.idx_prev, ip.prev);
+  PutLe32(page + l.idx_next, ip.next);
+  PutLe32(page + l.idx_tail, ip.tail);
+  page[l.idx_prefix] = static_cast<uint8_t>(prefix);
+  if (!l.jet3) page[l.idx_prefix + 1] = static_cast<uint8_t>(prefix >> 8);
+  page[l.idx_marker] = ip.leaf ? 0x00 : 0x01;
+  uint8_t* mask = page + l.idx_mask;
+  std::fill(mask, mask + l.idx_mask_len, 0);
+  uint8_t* data = page + l.idx_first_entry;
+  std::fill(data, data + area, 0);
+  size_t at = 0;
+  for (size_t k = 0; k < ip.entries.size(); ++k) {
+    const size_t skip = k > 0 ? prefix : 0;
+    const std::string& e = ip.entries[k];
+    std::memcpy(data + at, e.data() + skip, e.size() - skip);
+    at += e.size() - skip;
+    mask[at / 8] |= static_cast<uint8_t>(1u << (at % 8));
+  }
+  return true;
 }
 
 namespace {

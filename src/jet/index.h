@@ -22,6 +22,14 @@ struct IndexPage {
 // Reads one index page and checks its header, bitmask, prefix and free_space.
 IndexPage ReadIndexPage(Database& db, uint32_t pn);
 
+// Writes ip (its entries complete, in order) onto page, which holds the page's old bytes: the
+// type, free_space, owner, links, prefix length, node marker, entry-end bitmask and entries are
+// written anew (8.2, 8.3); other header bytes stay. Leaves share the longest prefix the keys
+// allow (never reaching into a row pointer); nodes share none, as Access writes them. The entry
+// area after the last entry becomes zero. False, with the page unchanged, when the entries do
+// not fit.
+bool EncodeIndexPage(const Layout& l, const IndexPage& ip, uint8_t* page);
+
 // Calls f(q) for every set bit q of an index page's entry mask (the end offset of an entry in
 // the entry area), lowest first. The mask is sparse: only its set bits are visited.
 template <class F>

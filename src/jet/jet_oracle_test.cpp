@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include "jet/database.h"
@@ -39,28 +38,6 @@ bool Readable(const std::string& file) {
   }
 }
 
-// Tables where an oracle is known to be wrong, with the reason; our reader is compared with
-// the other oracle only.
-const std::map<std::pair<std::string, std::string>, std::string>& OracleExceptions() {
-  static const std::map<std::pair<std::string, std::string>, std::string> m = {
-      // Values hold 0x1E/0x1F, which mdb-export prints unescaped, so its records cannot be
-      // split; mdb-reader (escaped by the dump script) agrees with us on 275/256 rows.
-      {{"V1997-testIndexCodesV1997.mdb", "Table1/mdbtools"}, "separators in values"},
-      {{"V1997-testIndexCodesV1997.mdb", "Table1_desc/mdbtools"}, "separators in values"},
-      {{"V1997-testIndexCodesV1997.mdb", "Table14/mdbtools"}, "separators in values"},
-      {{"V1997-testIndexCodesV1997.mdb", "Table14_desc/mdbtools"}, "separators in values"},
-      // mdbtools turns each UTF-16 surrogate into "?"; mdb-reader and we decode the pairs
-      // into the emoji the table holds (U+1F600 and neighbours).
-      {{"V2010-testEmoticonsV2010.accdb", "data/mdbtools"}, "surrogate pairs"},
-      // mdb-reader throws "Failed to read complex column" / "Unsupported column type" on
-      // these tables; mdbtools reads them and agrees with us.
-      {{"V2007-complexDataTestV2007.accdb", "Table1/mdb-reader"}, "complex columns"},
-      {{"V2010-complexDataTestV2010.accdb", "Table1/mdb-reader"}, "complex columns"},
-      {{"V2007-unsupportedFieldsTestV2007.accdb", "Test/mdb-reader"}, "unsupported type"},
-  };
-  return m;
-}
-
 void CompareWithOracle(const char* oracle,
                        TableDump (*dump)(const std::string&, const std::string&)) {
   std::vector<std::string> files = FixtureFiles();
@@ -71,8 +48,7 @@ void CompareWithOracle(const char* oracle,
     auto db = Database::OpenFile(file);
     for (const std::string& table : test::UserTables(*db)) {
       std::string base = fs::path(file).filename().string();
-      auto ex = OracleExceptions().find({base, table + "/" + oracle});
-      if (ex != OracleExceptions().end()) continue;
+      if (test::OracleKnownWrong(base, table, oracle)) continue;
       SCOPED_TRACE(base + " table " + table + " vs " + oracle);
       TableDump own = test::OwnDump(*db, table);
       TableDump theirs;

@@ -24,7 +24,7 @@ LongValueHeader ParseLongValueHeader(Database& db, const uint8_t* span, size_t s
 void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page,
                    const std::string& column,
                    const std::function<void(const uint8_t*, size_t)>& sink,
-                   std::vector<uint32_t>* pages) {
+                   std::vector<uint32_t>* pages, std::vector<RowPointer>* rows) {
   LongValueHeader h = ParseLongValueHeader(db, span, size, page, column);
   std::string what = "long value of column \"" + column + "\"";
   if (h.kind == kLvInline) {
@@ -49,6 +49,7 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
                            " (" + what + " at page " + std::to_string(page) + ")");
     }
     if (pages) pages->push_back(rp.page);
+    if (rows) rows->push_back(rp);
     return d;
   };
   if (h.kind == kLvSingle) {

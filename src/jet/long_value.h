@@ -24,10 +24,11 @@ LongValueHeader ParseLongValueHeader(Database& db, const uint8_t* span, size_t s
                                      const std::string& column);
 
 // Walks the value and hands its bytes to sink piece by piece; every LVAL page it touches is
-// appended to pages (if given). Checks the length, page types and loops.
+// appended to pages and every LVAL row to rows, in chain order (each if given). Checks the
+// length, page types and loops.
 void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page,
                    const std::string& column,
                    const std::function<void(const uint8_t*, size_t)>& sink,
-                   std::vector<uint32_t>* pages);
+                   std::vector<uint32_t>* pages, std::vector<RowPointer>* rows = nullptr);
 
 }  // namespace orvelle::jet

@@ -1,6 +1,7 @@
 #include "jet/rows.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "jet/usage_map.h"
@@ -47,6 +48,28 @@ DataPage ParseDataPage(Database& db, uint32_t pn, const char* structure) {
     d.slots.push_back(s);
   }
   return d;
+}
+
+bool LayOutRows(const Layout& l, uint8_t* page, const std::vector<RowImage>& rows) {
+  const size_t table_end = l.data_header + 2 * rows.size();
+  size_t used = table_end;
+  for (const RowImage& r : rows) used += r.size;
+  if (used > l.page_size || rows.size() > 0xFFFF) return false;
+  std::fill(page + table_end, page + l.page_size, 0);
+  size_t end = l.page_size;
+  for (size_t s = 0; s < rows.size(); ++s) {
+    end -= rows[s].size;
+    if (rows[s].size) std::memcpy(page + end, rows[s].data, rows[s].size);
+    const uint16_t raw = static_cast<uint16_t>(end | rows[s].flags);
+    page[l.data_header + 2 * s] = static_cast<uint8_t>(raw);
+    page[l.data_header + 2 * s + 1] = static_cast<uint8_t>(raw >> 8);
+  }
+  const size_t free_space = end - table_end;
+  page[2] = static_cast<uint8_t>(free_space);
+  page[3] = static_cast<uint8_t>(free_space >> 8);
+  page[l.data_num_rows] = static_cast<uint8_t>(rows.size());
+  page[l.data_num_rows + 1] = static_cast<uint8_t>(rows.size() >> 8);
+  return true;
 }
 
 namespace {

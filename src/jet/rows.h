@@ -43,6 +43,19 @@ constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL"
 
 DataPage ParseDataPage(Database& db, uint32_t pn, const char* structure);
 
+// One row to place on a data page: its bytes (outside the page being written) and slot flags.
+struct RowImage {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  uint16_t flags = 0;
+};
+
+// Lays rows out on a data page from its end in slot order, without gaps (6.1), and writes the
+// slot table, the row count and free_space (6.2); the rest of the header stays as it is. The
+// bytes between the slot table and the rows become zero. False, with the page unchanged, when
+// the rows and their slots do not fit.
+bool LayOutRows(const Layout& l, uint8_t* page, const std::vector<RowImage>& rows);
+
 // A live row of a table: where its slot is (header) and where its bytes are (data, which
 // differs after overflow). The page stays alive for the duration of the callback.
 struct LiveRow {

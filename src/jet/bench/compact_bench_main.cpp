@@ -2,7 +2,9 @@
 // the same run, split into the write phase (up to the flushed temporary file) and the
 // verification that follows, and takes each compaction's peak memory from its own process.
 //   orvelle-compact-bench FIXTURE-FOLDER WORK-FOLDER [MEGABYTES]
+//   orvelle-compact-bench --grown IN WORK-FOLDER MEGABYTES   a file of live rows grown from IN
 //   orvelle-compact-bench --one OUT-FOLDER IN...   (used by the above: one timed process)
+//   orvelle-compact-bench --grow-one IN OUT MEGABYTES   (likewise: one timed growth)
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "jet/compact_plan.h"
 #include "jet/database.h"
 #include "jet/testtools/bloat.h"
+#include "jet/testtools/grow.h"
 
 extern char** environ;
 
@@ -216,12 +219,62 @@ bool Spread(const Sample& sample, uint32_t gap, const std::string& path) {
   return true;
 }
 
+// --grow-one: grows in to out and prints the time and the peak memory.
+int GrowOne(const std::string& in, const std::string& out, uint64_t megabytes) {
+  test::GrowOptions o;
+  o.size = megabytes << 20;
+  const Clock::time_point t0 = Clock::now();
+  test::GrowReport r = test::GrowToFile(in, out, o);
+  std::printf("%.6f %ld %llu\n", Since(t0), PeakKib(),
+              static_cast<unsigned long long>(r.rows_before + r.rows_added));
+  return 0;
+}
+
+// --grown: the grower's time and memory at a tenth of the size and at the size (its memory must
+// not grow with the size), then the compactor on the large file of live rows against cp.
+int GrownCase(const std::string& in, const std::string& work, uint64_t megabytes,
+              const std::string& self) {
+  Fresh(work);
+  std::string big;
+  std::printf(
+      "\n| grown file | MB | rows | grow s | grower peak MiB |\n|---|---:|---:|---:|---:|\n");
+  for (uint64_t mb : {std::max<uint64_t>(megabytes / 10, 1), megabytes}) {
+    const std::string out = work + "/grown-" + std::to_string(mb) + ".mdb";
+    std::string text;
+    Spawn({self, "--grow-one", in, out, std::to_string(mb)}, &text);
+    double seconds = 0;
+    long peak = 0;
+    unsigned long long rows = 0;
+    std::sscanf(text.c_str(), "%lf %ld %llu", &seconds, &peak, &rows);
+    std::printf("| %s | %.1f | %llu | %.3f | %.1f |\n", fs::path(out).filename().c_str(),
+                fs::file_size(out) / 1048576.0, rows, seconds, peak / 1024.0);
+    if (mb == megabytes) {
+      big = out;
+    } else {
+      fs::remove(out);
+    }
+  }
+  std::vector<Row> rows = {
+      Measure(fs::path(in).filename().string() + " grown to " + std::to_string(megabytes) + " MB",
+              {big}, work, self)};
+  Print(rows);
+  fs::remove_all(work);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     if (argc >= 3 && std::string(argv[1]) == "--one") {
       return CompactEach(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    }
+    if (argc == 5 && std::string(argv[1]) == "--grow-one") {
+      return GrowOne(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10));
+    }
+    if (argc == 5 && std::string(argv[1]) == "--grown") {
+      return GrownCase(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10),
+                       fs::canonical("/proc/self/exe").string());
     }
     if (argc < 3) {
       std::fprintf(stderr, "usage: orvelle-compact-bench FIXTURE-FOLDER WORK-FOLDER [MEGABYTES]\n");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -147,6 +148,27 @@ TableDump MdbExportDump(const std::string& file, const std::string& table) {
 
 TableDump MdbReaderDump(const std::string& file, const std::string& table) {
   return Parse(Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table)));
+}
+
+bool OracleKnownWrong(const std::string& file, const std::string& table,
+                      const std::string& oracle) {
+  static const std::set<std::pair<std::string, std::string>> known = {
+      // Values hold 0x1E/0x1F, which mdb-export prints unescaped, so its records cannot be
+      // split; mdb-reader (escaped by the dump script) agrees with us on 275/256 rows.
+      {"V1997-testIndexCodesV1997.mdb", "Table1/mdbtools"},
+      {"V1997-testIndexCodesV1997.mdb", "Table1_desc/mdbtools"},
+      {"V1997-testIndexCodesV1997.mdb", "Table14/mdbtools"},
+      {"V1997-testIndexCodesV1997.mdb", "Table14_desc/mdbtools"},
+      // mdbtools turns each UTF-16 surrogate into "?"; mdb-reader and we decode the pairs
+      // into the emoji the table holds (U+1F600 and neighbours).
+      {"V2010-testEmoticonsV2010.accdb", "data/mdbtools"},
+      // mdb-reader throws "Failed to read complex column" / "Unsupported column type" on
+      // these tables; mdbtools reads them and agrees with us.
+      {"V2007-complexDataTestV2007.accdb", "Table1/mdb-reader"},
+      {"V2010-complexDataTestV2010.accdb", "Table1/mdb-reader"},
+      {"V2007-unsupportedFieldsTestV2007.accdb", "Test/mdb-reader"},
+  };
+  return known.count({file, table + "/" + oracle}) != 0;
 }
 
 // The five bytes code page 1252 leaves undefined: Windows converts them to U+0081, U+008D,
