@@ -146,7 +146,14 @@ TableDump MdbExportDump(const std::string& file, const std::string& table) {
 }
 
 TableDump MdbReaderDump(const std::string& file, const std::string& table) {
-  return Parse(Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table)));
+  return MdbReaderDump(file, table, std::string());
+}
+
+TableDump MdbReaderDump(const std::string& file, const std::string& table,
+                        const std::string& password) {
+  std::string option = password.empty() ? std::string() : " " + Quote("--password=" + password);
+  return Parse(
+      Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table) + option));
 }
 
 // The five bytes code page 1252 leaves undefined: Windows converts them to U+0081, U+008D,

@@ -26,6 +26,10 @@ bool MdbToolsAvailable(std::string* why);
 bool MdbReaderAvailable(std::string* why);
 TableDump MdbExportDump(const std::string& file, const std::string& table);
 TableDump MdbReaderDump(const std::string& file, const std::string& table);
+// With the password of a password-encrypted file (mdb-reader reads the RC4 CryptoAPI and agile
+// schemes).
+TableDump MdbReaderDump(const std::string& file, const std::string& table,
+                        const std::string& password);
 
 // Rows of b reduced to the columns of a, in a's column order; every row as one line; sorted.
 std::vector<std::string> Canonical(const TableDump& reference, const TableDump& other);
