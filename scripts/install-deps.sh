@@ -11,6 +11,7 @@ packages=(
   build-essential cmake git pkg-config
   googletest libgtest-dev libgmock-dev
   libboost1.81-dev
+  libssl-dev
   clang clang-format libclang-rt-14-dev
   mdbtools
 )

@@ -186,9 +186,14 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   const fs::FileInfo kind = fs::Inspect(source);
   if (kind.exists && !kind.is_regular) throw fail("it is " + kind.kind + ", not a database file");
 
+  // A password-encrypted ACE file is decrypted with the password as it is read, and its copy is
+  // encrypted with the same keys as it is written (Database::EncodeOutputPage).
+  const std::string password = options.password.value_or(std::string());
   std::unique_ptr<Database> in;
   try {
-    in = Database::OpenFile(source);
+    in = Database::OpenFile(source, password);
+  } catch (const PasswordError&) {
+    throw CompactError("Not a valid password.");
   } catch (const JetError& e) {
     throw fail(e.Detail());
   }
@@ -262,7 +267,10 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
 
   // Nothing counts as compacted before it has been read back and found equal to the source.
   try {
-    auto out = Database::OpenFile(temp.Path());
+    auto out = Database::OpenFile(temp.Path(), password);
+    if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
+      throw fail("the compacted copy is not encrypted as the database is");
+    }
     CheckReport report = CheckDatabase(*out);
     for (const Finding& f : report.findings) {
       if (f.severity != Severity::kWarning) {

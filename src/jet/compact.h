@@ -18,8 +18,9 @@ class CompactError : public std::runtime_error {
 };
 
 struct CompactOptions {
-  // The database password (";pwd=" of the call); checked against the one stored in a Jet3 or
-  // Jet4 header. nullopt: none given.
+  // The database password (";pwd=" of the call): checked against the one stored in a Jet3 or
+  // Jet4 header; for a password-encrypted ACE file, the key of its pages, which the copy keeps.
+  // nullopt: none given.
   std::optional<std::string> password;
   // Test seam: called with the temporary file after writing, before it is verified.
   std::function<void(const std::string&)> before_verify;

@@ -153,16 +153,18 @@ TEST(JetCompact, KeepsRc4EncodedFilesEncoded) {
   }
 }
 
-TEST(JetCompact, RefusesPasswordEncryptedAceFiles) {
+// One password given to every password-encrypted fixture: the files it protects compact, the
+// others are refused with Access's words and leave nothing (jet_encrypted_test.cpp goes further).
+TEST(JetCompact, CompactsPasswordEncryptedAceFilesWithTheirPasswordOnly) {
   struct Case {
     const char* file;
-    const char* scheme;
+    bool opens;  // with "Test123"
   };
   for (const Case& c : {
-           Case{"db2007-oldenc.accdb", "Office RC4 CryptoAPI encryption (version 4.2)"},
-           Case{"db2007-enc.accdb", "Office agile encryption (version 4.4)"},
-           Case{"db2013-enc.accdb", "Office agile encryption (version 4.4)"},
-           Case{"db-nonstandard.accdb", "Office standard AES encryption (version 4.2)"},
+           Case{"db2007-oldenc.accdb", true},
+           Case{"db2007-enc.accdb", true},
+           Case{"db2013-enc.accdb", false},
+           Case{"db-nonstandard.accdb", false},
        }) {
     SCOPED_TRACE(c.file);
     std::string in = test::EncryptedFixture(c.file);
@@ -170,15 +172,18 @@ TEST(JetCompact, RefusesPasswordEncryptedAceFiles) {
     ScopedTempDir tmp;
     CompactOptions o;
     o.password = "Test123";
-    try {
+    if (c.opens) {
       CompactDatabase(in, tmp.Sub("out.accdb"), o);
-      ADD_FAILURE() << "compacted";
-    } catch (const CompactError& e) {
-      EXPECT_EQ(e.what(), "Cannot compact \"" + in +
-                              "\": page 0: header: database is password-encrypted with " +
-                              c.scheme + "; encrypted ACE files are not supported");
+      EXPECT_EQ(FilesIn(tmp.Path()), std::vector<std::string>{"out.accdb"});
+    } else {
+      try {
+        CompactDatabase(in, tmp.Sub("out.accdb"), o);
+        ADD_FAILURE() << "compacted";
+      } catch (const CompactError& e) {
+        EXPECT_STREQ(e.what(), "Not a valid password.");
+      }
+      EXPECT_EQ(FilesIn(tmp.Path()), std::vector<std::string>{});
     }
-    EXPECT_EQ(FilesIn(tmp.Path()), std::vector<std::string>{});
   }
 }
 

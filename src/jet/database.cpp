@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "jet/error.h"
+#include "jet/office_cipher.h"
 #include "jet/rows.h"
 #include "jet/table_def.h"
 #include "jet/usage_map.h"
@@ -70,11 +71,14 @@ Layout Layout::For(const Header& h) {
   return l;
 }
 
-std::unique_ptr<Database> Database::OpenFile(const std::string& path) {
-  return std::make_unique<Database>(OpenFileSource(path));
+std::unique_ptr<Database> Database::OpenFile(const std::string& path, const std::string& password) {
+  return std::make_unique<Database>(OpenFileSource(path), password);
 }
 
-Database::Database(std::unique_ptr<ByteSource> source) : source_(std::move(source)) {
+Database::~Database() = default;
+
+Database::Database(std::unique_ptr<ByteSource> source, const std::string& password)
+    : source_(std::move(source)) {
   uint64_t size = source_->Size();
   std::vector<uint8_t> first(static_cast<size_t>(std::min<uint64_t>(size, 4096)));
   if (!source_->ReadAt(0, first.data(), first.size())) Fail(-1, "cannot read page 0");
@@ -89,6 +93,10 @@ Database::Database(std::unique_ptr<ByteSource> source) : source_(std::move(sourc
   }
   page_count_ =
       static_cast<uint32_t>(std::min<uint64_t>(pages, std::numeric_limits<uint32_t>::max()));
+  if (header_.office) {
+    office_ = std::make_unique<const OfficeCipher>(*header_.office, header_.database_key, password,
+                                                   source_->Name());
+  }
 }
 
 void Database::Fail(int64_t page, const std::string& text) const {
@@ -96,7 +104,16 @@ void Database::Fail(int64_t page, const std::string& text) const {
 }
 
 void Database::EncodeOutputPage(uint32_t pn, uint8_t* page) const {
-  if (pn > 0 && header_.encoded()) DecodeJetPage(header_.database_key, pn, page, header_.page_size);
+  if (pn == 0) return;
+  if (office_) {
+    try {
+      office_->Encrypt(pn, page, header_.page_size);
+    } catch (const crypto::CryptoError& e) {
+      Fail(pn, std::string("encrypting the page: ") + e.what());
+    }
+  } else if (header_.encoded()) {
+    DecodeJetPage(header_.database_key, pn, page, header_.page_size);
+  }
 }
 
 Page Database::ReadPage(uint32_t pn, const char* structure) {
@@ -113,7 +130,13 @@ Page Database::ReadPage(uint32_t pn, const char* structure) {
   if (!source_->ReadAt(static_cast<uint64_t>(pn) * header_.page_size, data->data(), data->size())) {
     Fail(pn, std::string(structure) + ": cannot read the page");
   }
-  if (pn > 0 && header_.encoded()) {
+  if (pn > 0 && office_) {
+    try {
+      office_->Decrypt(pn, data->data(), data->size());
+    } catch (const crypto::CryptoError& e) {
+      Fail(pn, std::string(structure) + ": decrypting the page: " + e.what());
+    }
+  } else if (pn > 0 && header_.encoded()) {
     DecodeJetPage(header_.database_key, pn, data->data(), data->size());
   }
   if (cache_.size() >= kCachePages) {

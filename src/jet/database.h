@@ -59,6 +59,8 @@ enum PageType : uint8_t {
 };
 
 // One object row of MSysObjects that names a table with a local definition (Type 1 or 4).
+class OfficeCipher;
+
 struct CatalogEntry {
   std::string name;
   uint32_t id = 0;  // first TDEF page
@@ -71,9 +73,14 @@ struct CatalogEntry {
 // cache whatever the file size.
 class Database {
  public:
-  // Opens a file and decodes page 0. Throws JetError.
-  static std::unique_ptr<Database> OpenFile(const std::string& path);
-  explicit Database(std::unique_ptr<ByteSource> source);
+  // Opens a file and decodes page 0; a password-encrypted ACE file needs its password, which is
+  // checked here (the key derivation takes up to a second). Throws JetError, PasswordError for a
+  // wrong or missing password.
+  static std::unique_ptr<Database> OpenFile(const std::string& path,
+                                            const std::string& password = std::string());
+  explicit Database(std::unique_ptr<ByteSource> source,
+                    const std::string& password = std::string());
+  ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -85,15 +92,16 @@ class Database {
   // Bytes after the last whole page (a damaged or padded file); they are ignored.
   uint64_t TrailingBytes() const { return trailing_; }
 
-  // A decoded page. structure names the reader of the page for the error when pn is beyond
-  // the end of the file.
+  // A decoded (decrypted) page; page 0 as stored. structure names the reader of the page for the
+  // error when pn is beyond the end of the file.
   Page ReadPage(uint32_t pn, const char* structure);
   ByteView View(const Page& page, uint32_t pn, const char* structure) const {
     return ByteView(page->data(), page->size(), &source_->Name(), pn, structure);
   }
   // Encodes a page about to be written as page pn of a new file of this database, the way
-  // this file's pages are encoded on disk (page 0 and the pages of a plain file stay as they
-  // are). Every writer of output pages goes through here.
+  // this file's pages are encoded on disk: RC4 for encoded Jet files, the Office page cipher
+  // under the number pn for password-encrypted ACE files (page 0 and the pages of a plain file
+  // stay as they are). Every writer of output pages goes through here.
   void EncodeOutputPage(uint32_t pn, uint8_t* page) const;
   [[noreturn]] void Fail(int64_t page, const std::string& text) const;
   size_t CachedPages() const { return cache_.size(); }
@@ -106,6 +114,7 @@ class Database {
   std::unique_ptr<ByteSource> source_;
   Header header_;
   Layout layout_;
+  std::unique_ptr<const OfficeCipher> office_;  // password-encrypted ACE files
   uint32_t page_count_ = 0;
   uint64_t trailing_ = 0;
   // LRU cache of decoded pages; the list holds page numbers, most recent first.

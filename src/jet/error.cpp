@@ -19,6 +19,9 @@ std::string JetError::Detail() const {
   return page_ >= 0 ? "page " + std::to_string(page_) + ": " + text_ : text_;
 }
 
+PasswordError::PasswordError(std::string file)
+    : JetError(std::move(file), -1, "Not a valid password.") {}
+
 std::string Hex(uint64_t value) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(value));

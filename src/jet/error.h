@@ -23,6 +23,13 @@ class JetError : public std::runtime_error {
   std::string text_;
 };
 
+// A password-protected file opened with a wrong or missing password. The text is the one Access
+// gives, "Not a valid password.", so that callers can pass it on unchanged.
+class PasswordError : public JetError {
+ public:
+  explicit PasswordError(std::string file);
+};
+
 std::string Hex(uint64_t value);  // "0x1F00"
 
 }  // namespace orvelle::jet

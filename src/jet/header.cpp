@@ -14,23 +14,6 @@ namespace {
 constexpr size_t kMaskStart = 0x18;
 constexpr uint8_t kMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
-// Names the Office encryption scheme from the descriptor at 0x299 so the refusal is useful.
-std::string AceEncryptionName(const uint8_t* p, size_t size) {
-  if (size < 0x29F) return "unknown scheme";
-  uint16_t major = Le16(p + 0x29B), minor = Le16(p + 0x29D);
-  std::string v = " (version " + std::to_string(major) + "." + std::to_string(minor) + ")";
-  if (major == 4 && minor == 4) return "Office agile encryption" + v;
-  if ((major == 2 || major == 3 || major == 4) && minor == 2) {
-    if (size >= 0x2B7) {
-      uint32_t alg = Le32(p + 0x2A7 + 8);
-      if (alg == 0x6801) return "Office RC4 CryptoAPI encryption" + v;
-    }
-    return "Office standard AES encryption" + v;
-  }
-  if (major == 1 && minor == 1) return "Office binary RC4 encryption" + v;
-  return "unknown Office encryption" + v;
-}
-
 }  // namespace
 
 const char* VersionName(Version v) {
@@ -97,10 +80,7 @@ Header DecodeHeader(const uint8_t* raw, size_t size, const std::string& file) {
   auto at = [&](size_t off) { return clear.data() + (off - kMaskStart); };
   h.code_page = Le16(at(0x3C));
   h.database_key = Le32(at(0x3E));
-  if (ace && h.database_key != 0) {
-    v.Fail("database is password-encrypted with " + AceEncryptionName(raw, size) +
-           "; encrypted ACE files are not supported");
-  }
+  if (ace && h.database_key != 0) h.office = ReadOfficeEncryption(raw, size, file);
   return h;
 }
 

@@ -10,6 +10,7 @@
 #include "jet/table_def.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "jet/testtools/jet_oracle.h"
+#include "jet/testtools/office_fixtures.h"
 #include "jet/values.h"
 #include "test_support.h"
 
@@ -48,25 +49,25 @@ TEST(JetHeader, DetectsFormatAndPageSize) {
   }
 }
 
-TEST(JetHeader, RefusesPasswordEncryptedAceFiles) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"db2007-enc.accdb", "Office agile encryption (version 4.4)"},
-      {"db2013-enc.accdb", "Office agile encryption (version 4.4)"},
-      {"db2007-oldenc.accdb", "Office RC4 CryptoAPI encryption (version 4.2)"},
-      {"db-nonstandard.accdb", "Office standard AES encryption (version 4.2)"},
-  };
-  for (const auto& c : cases) {
-    std::string path = EncryptedFixture(c.first);
+// Password-encrypted ACE files open with their password only; the scheme is read from page 0
+// (jet_encrypted_test.cpp reads, checks and compacts them).
+TEST(JetHeader, OpensPasswordEncryptedAceFilesWithTheirPasswordOnly) {
+  for (const test::EncryptedCase& c : test::PasswordFixtures()) {
+    std::string path = EncryptedFixture(c.file);
     JET_REQUIRE_FIXTURE(path);
-    SCOPED_TRACE(c.first);
-    try {
-      Database::OpenFile(path);
-      ADD_FAILURE() << "opened";
-    } catch (const JetError& e) {
-      EXPECT_EQ(e.Detail(), std::string("page 0: header: database is password-encrypted with ") +
-                                c.second + "; encrypted ACE files are not supported");
-      EXPECT_EQ(e.File(), path);
+    SCOPED_TRACE(c.file);
+    for (const std::string& wrong : {std::string(), std::string(c.password) + " "}) {
+      try {
+        Database::OpenFile(path, wrong);
+        ADD_FAILURE() << "opened with \"" << wrong << "\"";
+      } catch (const PasswordError& e) {
+        EXPECT_EQ(e.Detail(), "Not a valid password.");
+        EXPECT_EQ(e.File(), path);
+      }
     }
+    auto db = Database::OpenFile(path, c.password);
+    ASSERT_TRUE(db->GetHeader().office.has_value());
+    EXPECT_EQ(db->GetHeader().office->Describe(), c.scheme);
   }
 }
 

@@ -122,9 +122,9 @@ TEST(JetTool, CompareAndUsage) {
   Result usage = RunTool("frobnicate");
   EXPECT_EQ(usage.status, 2);
   EXPECT_EQ(usage.out,
-            "usage: orvelle-jet info FILE...\n"
-            "       orvelle-jet compare A B\n"
-            "       orvelle-jet compact IN OUT [--password=PWD]\n");
+            "usage: orvelle-jet info [--password=PWD] FILE...\n"
+            "       orvelle-jet compare [--password=PWD] A B\n"
+            "       orvelle-jet compact [--password=PWD] IN OUT\n");
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
@@ -207,6 +207,39 @@ TEST(JetTool, CompactRefusesWithTheReasonAndWritesNothing) {
                          dir.Sub("out.mdb") + "\"");
   EXPECT_EQ(right.status, 0) << right.out;
   EXPECT_EQ(StoredPassword(orvelle::test::ReadBytes(dir.Sub("out.mdb")).substr(0, 4096)), "s3cret");
+}
+
+// --password opens a password-encrypted file for every command; without it each says why.
+TEST(JetTool, EveryCommandTakesThePasswordOfAnEncryptedFile) {
+  JET_SKIP_ON_WINDOWS();
+  std::string path = test::EncryptedFixture("db2013-enc.accdb");
+  JET_REQUIRE_FIXTURE(path);
+  orvelle::test::ScopedTempDir dir;
+  const std::string in = dir.Sub("in.accdb"), out = dir.Sub("out.accdb");
+  orvelle::test::WriteBytes(in, orvelle::test::ReadBytes(path));
+  const std::string q = "\"" + in + "\"";
+
+  Result info = RunTool("info --password=1234 " + q);
+  EXPECT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find("\nencryption: agile AES-256-CBC, SHA-512, spin count 100000 (version "
+                          "4.4)\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("\nverdict: consistent"), std::string::npos) << info.out;
+  for (const char* password : {"", " --password=12345"}) {
+    Result refused = RunTool("info " + q + password);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "file: " + in + "\nerror: Not a valid password.\nverdict: unreadable\n");
+  }
+
+  Result compact = RunTool("compact " + q + " \"" + out + "\" --password=1234");
+  EXPECT_EQ(compact.status, 0) << compact.out;
+  Result same = RunTool("compare --password=1234 " + q + " \"" + out + "\"");
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_NE(same.out.find("\nverdict: equivalent\n"), std::string::npos) << same.out;
+  Result locked = RunTool("compare " + q + " \"" + out + "\"");
+  EXPECT_EQ(locked.status, 2);
+  EXPECT_EQ(locked.out, "error: " + in + ": Not a valid password.\nverdict: unreadable\n");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "jet/database.h"
 #include "jet/testtools/bloat.h"
 #include "jet/testtools/jet_fixtures.h"
+#include "jet/testtools/office_fixtures.h"
 #include "test_support.h"
 
 namespace orvelle {
@@ -56,10 +57,11 @@ std::vector<std::string> SortedLogLines(const std::string& path) {
 }
 
 // "" when the file passes the structural checker and holds what `original` holds; else why not.
-std::string WhyNotCompactedFrom(const std::string& original, const std::string& file) {
+std::string WhyNotCompactedFrom(const std::string& original, const std::string& file,
+                                const std::string& password = std::string()) {
   try {
-    auto in = jet::Database::OpenFile(original);
-    auto out = jet::Database::OpenFile(file);
+    auto in = jet::Database::OpenFile(original, password);
+    auto out = jet::Database::OpenFile(file, password);
     jet::CheckReport check = jet::CheckDatabase(*out);
     if (!check.Consistent()) return "inconsistent: " + check.findings.front().Describe();
     jet::CompareReport same = jet::CompareDatabases(*in, *out);
@@ -448,6 +450,30 @@ TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCop
   // o original, c compacted, w working copy, l lock file, t a private folder with unfinished
   // output; one group per kill.
   std::printf("[ killed   ] %s\n", seen.c_str());
+}
+
+// The option "Password" reaches the native engine as ";pwd=": a password-encrypted database
+// compacts with it, and without it fails with Access's words and stays as it was.
+TEST_F(NativeConsoleRun, CompactsAnEncryptedDatabaseWithThePasswordOption) {
+  const std::string fixture = jet::test::EncryptedFixture("db2013-enc.accdb");
+  if (fixture.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  const std::string in = dir_.Sub("in"), log = dir_.Sub("run.log");
+  WriteBytes(in + "/secret.accdb", ReadBytes(fixture));
+  const std::string run = "-P:Source=" + in + "/*.*db,PureConsole=1,LogFile=" + log + ",Target=";
+
+  ASSERT_EQ(program_.Run(run + dir_.Sub("refused")), 0);
+  EXPECT_EQ(
+      SortedLogLines(log),
+      (std::vector<std::string>{"Failure => " + in + "/secret.accdb => Not a valid password"}));
+  EXPECT_EQ(Names(dir_.Sub("refused")), std::vector<std::string>{});
+
+  ASSERT_EQ(program_.Run(run + dir_.Sub("out") + ",Password=1234"), 0);
+  EXPECT_EQ(SortedLogLines(log),
+            (std::vector<std::string>{"Success => " + in + "/secret.accdb => " + dir_.Sub("out") +
+                                      "/secret.accdb"}));
+  EXPECT_EQ(WhyNotCompactedFrom(fixture, dir_.Sub("out/secret.accdb"), "1234"), "");
+  EXPECT_EQ(Names(in), std::vector<std::string>{"secret.accdb"});
+  EXPECT_EQ(ReadBytes(in + "/secret.accdb"), ReadBytes(fixture));
 }
 
 }  // namespace

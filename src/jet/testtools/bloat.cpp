@@ -11,8 +11,9 @@
 
 namespace orvelle::jet::test {
 
-std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap) {
-  Database db(MemorySource(name, bytes));
+std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap,
+                  const std::string& password) {
+  Database db(MemorySource(name, bytes), password);
   std::ostringstream out;
   WriteBloated(db, gap, out);
   return out.str();

@@ -13,8 +13,10 @@ namespace orvelle::jet::test {
 
 // Returns the image of the database in `bytes` with `gap` free pages before every live page
 // that is not fixed (header, global map and table definitions keep their numbers). Throws
-// JetError when a usage map cannot describe the spread-out layout.
-std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap);
+// JetError when a usage map cannot describe the spread-out layout. A password-encrypted file
+// needs its password; the result is encrypted alike.
+std::string Bloat(const std::string& name, const std::string& bytes, uint32_t gap,
+                  const std::string& password = std::string());
 
 // The same, written page by page to `out` (files too large to hold in memory); returns the
 // number of pages written.

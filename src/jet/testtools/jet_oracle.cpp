@@ -147,7 +147,14 @@ TableDump MdbExportDump(const std::string& file, const std::string& table) {
 }
 
 TableDump MdbReaderDump(const std::string& file, const std::string& table) {
-  return Parse(Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table)));
+  return MdbReaderDump(file, table, std::string());
+}
+
+TableDump MdbReaderDump(const std::string& file, const std::string& table,
+                        const std::string& password) {
+  std::string option = password.empty() ? std::string() : " " + Quote("--password=" + password);
+  return Parse(
+      Run("node " + Quote(OracleScript()) + " " + Quote(file) + " " + Quote(table) + option));
 }
 
 bool OracleKnownWrong(const std::string& file, const std::string& table,
@@ -167,6 +174,12 @@ bool OracleKnownWrong(const std::string& file, const std::string& table,
       {"V2007-complexDataTestV2007.accdb", "Table1/mdb-reader"},
       {"V2010-complexDataTestV2010.accdb", "Table1/mdb-reader"},
       {"V2007-unsupportedFieldsTestV2007.accdb", "Test/mdb-reader"},
+      // mdb-reader 3.2.0 decrypts only the agile AES-256 fixture: the non-standard AES and RC4
+      // CryptoAPI schemes are "Not implemented yet", and agile AES-128 with SHA-1 fails on the
+      // 20-byte hash ("The value of "end" is out of range").
+      {"db-nonstandard.accdb", "Table_One/mdb-reader"},
+      {"db2007-oldenc.accdb", "Table1/mdb-reader"},
+      {"db2007-enc.accdb", "Table1/mdb-reader"},
   };
   return known.count({file, table + "/" + oracle}) != 0;
 }

@@ -26,6 +26,10 @@ bool MdbToolsAvailable(std::string* why);
 bool MdbReaderAvailable(std::string* why);
 TableDump MdbExportDump(const std::string& file, const std::string& table);
 TableDump MdbReaderDump(const std::string& file, const std::string& table);
+// With the password of a password-encrypted file (mdb-reader reads the RC4 CryptoAPI and agile
+// schemes).
+TableDump MdbReaderDump(const std::string& file, const std::string& table,
+                        const std::string& password);
 
 // True where the oracle ("mdbtools" or "mdb-reader") is known to read a fixture's table wrongly
 // (file is the fixture's file name); our reader is compared with the other oracle only there.

@@ -1,10 +1,12 @@
 // orvelle-jet: inspects Access databases with the native engine.
-//   orvelle-jet info FILE...    format, tables, page accounting and the checker's verdict
-//   orvelle-jet compare A B     the equivalence checker
-//   orvelle-jet compact IN OUT [--password=PWD]   compaction, verified before OUT appears
+//   orvelle-jet info [--password=PWD] FILE...    format, tables, page accounting and the
+//                                                checker's verdict
+//   orvelle-jet compare [--password=PWD] A B     the equivalence checker
+//   orvelle-jet compact [--password=PWD] IN OUT  compaction, verified before OUT appears
+// The password opens password-encrypted ACE files (and is checked against the one a Jet file
+// stores when compacting); --password may stand anywhere after the command.
 // Exit status: 0 consistent/equivalent/compacted, 1 inconsistent/different/refused,
 // 2 unreadable or bad usage.
-#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <optional>
@@ -53,11 +55,11 @@ std::string Reclaimable(Database& db, const CheckReport& r, size_t errors) {
   return text;
 }
 
-int Info(const std::string& file) {
+int Info(const std::string& file, const std::string& password) {
   std::unique_ptr<Database> db;
   CheckReport r;
   try {
-    db = Database::OpenFile(file);
+    db = Database::OpenFile(file, password);
     r = CheckDatabase(*db);
   } catch (const JetError& e) {
     std::cout << "file: " << file << "\nerror: " << e.Detail() << "\nverdict: unreadable\n";
@@ -67,6 +69,9 @@ int Info(const std::string& file) {
   std::cout << "format: " << VersionName(r.version)
             << (db->GetHeader().encoded() ? " (RC4-encoded)" : "") << ", page size " << r.page_size
             << ", " << r.page_count << " pages\n";
+  if (const auto& office = db->GetHeader().office) {
+    std::cout << "encryption: " << office->Describe() << "\n";
+  }
   size_t user = 0;
   for (const TableSummary& t : r.tables) user += t.system ? 0 : 1;
   std::cout << "tables: " << user << " user, " << r.tables.size() - user << " system\n";
@@ -92,10 +97,10 @@ int Info(const std::string& file) {
   return 0;
 }
 
-int Compare(const std::string& a, const std::string& b) {
+int Compare(const std::string& a, const std::string& b, const std::string& password) {
   try {
-    auto da = Database::OpenFile(a);
-    auto db = Database::OpenFile(b);
+    auto da = Database::OpenFile(a, password);
+    auto db = Database::OpenFile(b, password);
     CompareReport r = CompareDatabases(*da, *db);
     for (const std::string& line : r.matched) std::cout << "same: " << line << "\n";
     for (const std::string& d : r.differences) std::cout << "different: " << d << "\n";
@@ -108,24 +113,13 @@ int Compare(const std::string& a, const std::string& b) {
 }
 
 int Usage() {
-  std::cerr << "usage: orvelle-jet info FILE...\n"
-               "       orvelle-jet compare A B\n"
-               "       orvelle-jet compact IN OUT [--password=PWD]\n";
+  std::cerr << "usage: orvelle-jet info [--password=PWD] FILE...\n"
+               "       orvelle-jet compare [--password=PWD] A B\n"
+               "       orvelle-jet compact [--password=PWD] IN OUT\n";
   return 2;
 }
 
-// args: what follows "compact"; the password option may stand anywhere among them.
-int Compact(const std::vector<std::string>& args) {
-  const std::string option = "--password=";
-  std::vector<std::string> files;
-  CompactOptions options;
-  for (const std::string& a : args) {
-    if (a.compare(0, option.size(), option) == 0) {
-      options.password = a.substr(option.size());
-    } else {
-      files.push_back(a);
-    }
-  }
+int Compact(const std::vector<std::string>& files, const CompactOptions& options) {
   if (files.size() != 2) return Usage();
   CompactResult r;
   try {
@@ -148,18 +142,30 @@ int Compact(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::strcmp(argv[1], "info") == 0) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const std::string option = "--password=";
+  std::vector<std::string> files;
+  CompactOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.compare(0, option.size(), option) == 0) {
+      options.password = a.substr(option.size());
+    } else {
+      files.push_back(a);
+    }
+  }
+  const std::string password = options.password.value_or(std::string());
+  if (command == "info" && !files.empty()) {
     int worst = 0;
-    for (int i = 2; i < argc; ++i) {
-      if (i > 2) std::cout << "\n";
-      int rc = Info(argv[i]);
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (i > 0) std::cout << "\n";
+      int rc = Info(files[i], password);
       worst = rc > worst ? rc : worst;
     }
     return worst;
   }
-  if (argc == 4 && std::strcmp(argv[1], "compare") == 0) return Compare(argv[2], argv[3]);
-  if (argc >= 2 && std::strcmp(argv[1], "compact") == 0) {
-    return Compact(std::vector<std::string>(argv + 2, argv + argc));
-  }
+  if (command == "compare" && files.size() == 2) return Compare(files[0], files[1], password);
+  if (command == "compact") return Compact(files, options);
   return Usage();
 }
