@@ -1,6 +1,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "platform/text_ansi.h"
 #include "platform/win32_util.h"
 
 namespace orvelle::text {
@@ -50,6 +51,35 @@ std::string Utf8ToAnsi(const std::string& utf8) {
   WideCharToMultiByte(acp, flags, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
                       nullptr);
   return out;
+}
+
+namespace {
+
+class CodePageCharEncoder : public AnsiCharEncoder {
+ public:
+  explicit CodePageCharEncoder(UINT code_page) : code_page_(code_page) {}
+  bool Encode(const std::string& utf8_char, std::string& out) override {
+    const std::wstring wide = Widen(utf8_char);
+    char converted[8];
+    BOOL lacks = FALSE;
+    const int n = WideCharToMultiByte(code_page_, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                      static_cast<int>(wide.size()), converted, sizeof converted,
+                                      nullptr, &lacks);
+    if (n <= 0 || lacks) return false;
+    out.append(converted, static_cast<size_t>(n));
+    return true;
+  }
+
+ private:
+  UINT code_page_;
+};
+
+}  // namespace
+
+std::unique_ptr<AnsiCharEncoder> MakeAnsiCharEncoder() {
+  const UINT acp = GetACP();
+  if (acp == CP_UTF8) return nullptr;
+  return std::make_unique<CodePageCharEncoder>(acp);
 }
 
 std::string AnsiToUtf8(const std::string& ansi) {
