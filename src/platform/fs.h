@@ -42,11 +42,13 @@ struct DirEntry {
 // file system's own rules on Windows). Entries carrying the hidden, system or directory
 // attribute are left out unless that attribute is in `accepted`, as the Windows search does.
 // "." and ".." are never reported. `visit` returns false to stop early. A folder that does
-// not exist or cannot be read yields nothing. On POSIX the read-only bit takes a status call
-// per entry, so it is worked out only when `accepted` leaves it out (when it can decide
-// something); otherwise it is not reported.
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit);
+// not exist or cannot be read yields nothing and gives false (`error`, when not null, then
+// receives the system's message); a folder without a matching entry gives true. On POSIX
+// the read-only bit takes a status call per entry, so it is worked out only when `accepted`
+// leaves it out (when it can decide something); otherwise it is not reported.
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit,
+                     std::string* error = nullptr);
 
 // A key that is equal for two paths naming the same folder (device and inode on POSIX,
 // volume serial and file index on Windows); empty when the folder cannot be opened. Used to
@@ -56,8 +58,9 @@ std::string FolderIdentity(const std::string& dir);
 
 bool FileExists(const std::string& path);       // a file (not a folder) exists
 bool DirectoryExists(const std::string& path);  // a folder exists (trailing delimiter allowed)
-// Creates the folder with every missing parent. True when the folder exists afterwards.
-bool ForceDirectories(const std::string& dir);
+// Creates the folder with every missing parent. True when the folder exists afterwards;
+// otherwise `error` (when not null) receives the system's message.
+bool ForceDirectories(const std::string& dir, std::string* error = nullptr);
 // Copies, replacing an existing target when `replace`. False on failure; `error` (when not
 // null) then receives the system's message.
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace,
@@ -87,8 +90,14 @@ int64_t ToLocalTime(int64_t utc_filetime);
 // the time lies outside 1980..2107.
 bool ToDosDateTime(int64_t filetime, uint32_t& dos);
 
+// The most ReadAll takes unless its caller asks for less or more.
+inline constexpr int64_t kDefaultReadLimit = int64_t{64} << 20;
+
 // Whole-file access; both throw FileError with the system's message.
-std::string ReadAll(const std::string& path);
+// ReadAll reads regular files only: a folder, a FIFO, a device or a socket is refused
+// without being read (and a FIFO without blocking), and so is a file that holds more than
+// `max_bytes`, counted as they are read, whatever its size was reported to be.
+std::string ReadAll(const std::string& path, int64_t max_bytes = kDefaultReadLimit);
 // Creates or truncates (or appends to) the file and writes the bytes. Opens the file shared
 // for reading and writing by others.
 void WriteAll(const std::string& path, const std::string& bytes, bool append = false);

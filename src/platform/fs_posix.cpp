@@ -114,11 +114,11 @@ class Fd {
 
 }  // namespace
 
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit) {
-  if (pattern.empty()) return;
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit, std::string* error) {
+  if (pattern.empty()) return true;
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return;
+  if (!d) return SetError(error, errno), false;
   const bool all = MatchesAll(pattern);
   const int dfd = ::dirfd(d);
   DirEntry entry;
@@ -157,6 +157,7 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (!visit(entry)) break;
   }
   ::closedir(d);
+  return true;
 }
 
 std::string FolderIdentity(const std::string& dir) {
@@ -176,15 +177,20 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& dir) {
+bool ForceDirectories(const std::string& dir, std::string* error) {
   std::string path = NoTrailingSlash(dir);
-  if (path.empty()) return false;
+  if (path.empty()) return SetError(error, ENOENT), false;
   if (DirectoryExists(path)) return true;
   auto slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) ForceDirectories(path.substr(0, slash));
-  ::mkdir(path.c_str(), 0777);
+  if (slash != std::string::npos && slash > 0) {
+    if (!ForceDirectories(path.substr(0, slash), error)) return false;
+  }
+  const int made = ::mkdir(path.c_str(), 0777);
+  const int err = errno;
   // Another thread may have created it meanwhile; only the outcome counts.
-  return DirectoryExists(path);
+  if (DirectoryExists(path)) return true;
+  SetError(error, made == 0 ? ENOTDIR : (err == EEXIST ? ENOTDIR : err));
+  return false;
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace, std::string* error) {
@@ -315,18 +321,35 @@ bool ToDosDateTime(int64_t filetime, uint32_t& dos) {
   return true;
 }
 
-std::string ReadAll(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw FileError("Cannot open file \"" + path + "\". " + ErrorText(errno));
+std::string ReadAll(const std::string& path, int64_t max_bytes) {
+  const std::string where = " file \"" + path + "\". ";
+  auto refuse = [&](const std::string& why) { throw FileError("Cannot read" + where + why); };
+  // Looked at before the open, so that no FIFO or device is ever opened by name alone; the
+  // open file is looked at again in case the name changed in between.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    refuse("It is not a regular file.");
+  }
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) throw FileError("Cannot open" + where + ErrorText(errno));
+  if (::fstat(fd.get(), &st) != 0) refuse(ErrorText(errno));
+  if (!S_ISREG(st.st_mode)) refuse("It is not a regular file.");
+  if (st.st_size > max_bytes) {
+    refuse("The file is too large (" + std::to_string(st.st_size) + " bytes).");
+  }
   std::string data;
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw FileError("Cannot read file \"" + path + "\". " + ErrorText(errno));
+      refuse(ErrorText(errno));
     }
     if (n == 0) break;
+    // A file that grows while it is read stops at the limit all the same.
+    if (static_cast<int64_t>(data.size()) + n > max_bytes) {
+      refuse("The file is too large (more than " + std::to_string(max_bytes) + " bytes).");
+    }
     data.append(buffer, static_cast<size_t>(n));
   }
   return data;

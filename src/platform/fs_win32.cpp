@@ -69,13 +69,21 @@ constexpr uint32_t kFilteredAttributes = kAttrHidden | kAttrSystem | kAttrDirect
 
 }  // namespace
 
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit) {
-  if (pattern.empty()) return;
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit, std::string* error) {
+  if (pattern.empty()) return true;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(LongPath(dir + pattern).c_str(), FindExInfoBasic, &data,
                                  FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    // An existing folder with no matching entry is no failure.
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
+      if (dir.empty() || DirectoryExists(dir)) return true;
+    }
+    if (error != nullptr) *error = SystemMessage(code);
+    return false;
+  }
   const uint32_t excluded = ~accepted & kFilteredAttributes;
   do {
     const std::wstring name = data.cFileName;
@@ -87,6 +95,7 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (!visit(entry)) break;
   } while (FindNextFileW(find, &data));
   FindClose(find);
+  return true;
 }
 
 std::string FolderIdentity(const std::string& dir) {
@@ -118,9 +127,12 @@ bool DirectoryExists(const std::string& path) {
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool ForceDirectories(const std::string& dir) {
+bool ForceDirectories(const std::string& dir, std::string* error) {
   const std::string path = StripTrailingDelimiters(dir);
-  if (path.empty()) return false;
+  if (path.empty()) {
+    if (error != nullptr) *error = SystemMessage(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   if (DirectoryExists(path)) return true;
   const auto cut = path.find_last_of("\\/");
   if (cut != std::string::npos && cut > 0) {
@@ -128,11 +140,15 @@ bool ForceDirectories(const std::string& dir) {
     // A drive ("C:") or a server name ("\\server") ends the climb.
     const bool top = (parent.size() == 2 && parent[1] == ':') ||
                      parent.find_first_not_of("\\/") == std::string::npos;
-    if (!top) ForceDirectories(parent);
+    if (!top && !ForceDirectories(parent, error)) return false;
   }
-  CreateDirectoryW(LongPath(path).c_str(), nullptr);
+  const BOOL made = CreateDirectoryW(LongPath(path).c_str(), nullptr);
+  const DWORD code = made ? ERROR_DIRECTORY : GetLastError();
   // Another thread may have created it meanwhile; only the outcome counts.
-  return DirectoryExists(path);
+  if (DirectoryExists(path)) return true;
+  if (error != nullptr)
+    *error = SystemMessage(code == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : code);
+  return false;
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace, std::string* error) {
@@ -222,10 +238,19 @@ bool ToDosDateTime(int64_t filetime, uint32_t& dos) {
   return true;
 }
 
-std::string ReadAll(const std::string& path) {
+std::string ReadAll(const std::string& path, int64_t max_bytes) {
   Handle h(CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.Valid()) ThrowFileError("Cannot open file", path, GetLastError());
+  auto refuse = [&](const std::string& why) {
+    throw FileError("Cannot read file \"" + path + "\". " + why);
+  };
+  // A pipe, the console or another device answers a read by waiting or without end.
+  if (GetFileType(h.Get()) != FILE_TYPE_DISK) refuse("It is not a regular file.");
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(h.Get(), &size) && size.QuadPart > max_bytes) {
+    refuse("The file is too large (" + std::to_string(size.QuadPart) + " bytes).");
+  }
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -234,6 +259,9 @@ std::string ReadAll(const std::string& path) {
       ThrowFileError("Cannot read file", path, GetLastError());
     }
     if (got == 0) break;
+    if (static_cast<int64_t>(bytes.size()) + got > max_bytes) {
+      refuse("The file is too large (more than " + std::to_string(max_bytes) + " bytes).");
+    }
     bytes.append(chunk, got);
   }
   return bytes;
