@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "project/file_address.h"
 
 namespace orvelle {
 
@@ -109,10 +110,12 @@ bool TkxProject::RunAndClose() const {
 std::string TkxProject::GetOption(const std::string& name) const { return options_.GetValue(name); }
 
 std::string TkxProject::TargetFolder() const {
-  std::string folder = Target();
+  // A "file:" address names a local folder, as it does in "Source"; created under its own
+  // name it would leave a folder called "file:" in the working folder.
+  std::string folder = FileAddressToPath(Target());
   // An empty target names no folder: it stays empty rather than becoming the root.
   if (folder.empty()) return folder;
-  if (TargetDelimiter == kPathDelim && !fs::DirectoryExists(folder)) {
+  if (TargetDelimiter == kPathDelim && !IsNonLocalAddress(folder) && !fs::DirectoryExists(folder)) {
     fs::ForceDirectories(folder);  // a failure shows when the first file is written
   }
   if (folder.back() != TargetDelimiter) folder += TargetDelimiter;
@@ -165,11 +168,13 @@ void TkxProject::OpenProject(bool file_known) {
     ProjectFile = chosen;
   }
   if (IsProjectFileName(ProjectFile)) {
+    LoadError.clear();
     try {
       options_.Load(ProjectFile);
       AddRecent();
-    } catch (...) {
+    } catch (const std::exception& e) {
       // A project that cannot be read leaves the options as they were.
+      LoadError = e.what();
     }
   } else if (!CommandOptions.empty()) {
     options_.SetText(CommandOptions);

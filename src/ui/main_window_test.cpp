@@ -712,6 +712,30 @@ TEST_F(FrmMainTest, SuccessRowsCarryTheTargetAndAnEmptyListExportsNothing) {
             "[Success] => " + Sub("db/a.mdb") + " => " + Sub("out/a.mdb") + "\r\n");
 }
 
+// Every line of the list names its source and target exactly: a name that would break the
+// line or pass for another is escaped, and the row keeps the whole path.
+TEST_F(FrmMainTest, ExportedLinesNameEachFileExactly) {
+#ifdef _WIN32
+  const std::string name = "a%41 \xC3\x84.mdb";
+  const std::string escaped = "a%2541 \xC3\x84.mdb";
+#else
+  const std::string name = "x\r\n[Success] => forged\xFF.mdb";
+  const std::string escaped = "x%0D%0A[Success] => forged%FF.mdb";
+#endif
+  MakeDb("db/" + name);
+  view_.source = Dir("db") + "*.mdb";
+  view_.target = Dir("out");
+  frm_->Execute(TkxAction::aConvert);
+  PumpUntilIdle();
+  ASSERT_EQ(frm_->RowCount(), 1);
+  EXPECT_EQ(frm_->Row(0).Path, Dir("db") + name);
+  EXPECT_EQ(frm_->Row(0).Result, Dir("out") + name);
+  const std::string log = Sub("list.log");
+  frm_->SaveListToFile(log);
+  EXPECT_EQ(test::ReadBytes(log),
+            "[Success] => " + Dir("db") + escaped + " => " + Dir("out") + escaped + "\r\n");
+}
+
 TEST_F(FrmMainTest, ExportAsksForALogFile) {
   dialogs_.open_answers.push_back(MakeDb("d/a.mdb"));
   frm_->bSourceFileClick();
