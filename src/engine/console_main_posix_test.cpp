@@ -201,6 +201,23 @@ TEST_F(ConsoleProgramTest, NonRegularFilesNeverHoldTheRunUp) {
                   "\". It is not a regular file.\n");
   }
   EXPECT_TRUE(IsFifo(fifo_project));
+
+  // The program's own side files, the usage state and the recent-project list, are neither
+  // read nor replaced when something else stands in their place.
+  const std::string state = dir_.Sub("bin/orvelle.ext");
+  const std::string recent = dir_.Sub("bin/orvelle.log");
+  std::filesystem::remove(state);
+  std::filesystem::remove(recent);
+  ASSERT_EQ(::mkfifo(state.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(recent.c_str(), 0600), 0);
+  const std::string project = dir_.Sub("run.batch-tessoly");
+  WriteBytes(project, "Source=" + src +
+                          "/*.mdb\r\nTarget=out\r\nPureConsole=1\r\n"
+                          "LogFile=run.log\r\nEngine=dao\r\n");
+  EXPECT_EQ(program_.RunAtMost(project, 60), 0);
+  EXPECT_EQ(LogLines(dir_.Sub("run.log")).size(), 1u);
+  EXPECT_TRUE(IsFifo(state));
+  EXPECT_TRUE(IsFifo(recent));
 }
 
 // The outputs of a target inside the searched tree are never compacted again: three runs in

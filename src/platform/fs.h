@@ -82,6 +82,10 @@ struct FileTimes {
 // Times of a file or folder as its directory entry gives them (the path without a trailing
 // delimiter). POSIX has no creation time: the status-change time stands in for it.
 bool GetTimes(const std::string& path, FileTimes& times);
+// When the file or folder came into being (FILETIME units, UTC), from the system's birth
+// time: Windows' creation time, statx's on Linux. False where the system or file system keeps
+// none; unlike GetTimes, never a stand-in that moves later.
+bool BirthTime(const std::string& path, int64_t& filetime);
 // Opens both files shared for reading and writing and copies all three times unchanged.
 bool CopyTimes(const std::string& from, const std::string& to);
 // UTC to local time (FileTimeToLocalFileTime).
@@ -101,6 +105,32 @@ std::string ReadAll(const std::string& path, int64_t max_bytes = kDefaultReadLim
 // Creates or truncates (or appends to) the file and writes the bytes. Opens the file shared
 // for reading and writing by others.
 void WriteAll(const std::string& path, const std::string& bytes, bool append = false);
+// Replaces the file's content in one step: the bytes go to a new file beside it, created
+// exclusively under a name nobody can predict, which is flushed and then renamed over the
+// file, so a reader sees the old content or the new, never a part. An existing file keeps
+// its permissions (and, on POSIX, owner and group where allowed); a new one is its owner's
+// alone on POSIX. One that is not a regular file is refused and left alone. Throws
+// FileError; nothing is left behind on failure.
+void ReplaceFile(const std::string& path, const std::string& bytes);
+
+// Serialises the processes that lock the same file name, for as long as the object lives:
+// POSIX an flock on the folder that holds the file (so the file itself may be replaced by
+// rename meanwhile), Windows a named mutex made from the full path. Waits at most
+// `wait_ms`; Held() is false when the lock could not be had, and the caller then goes on
+// unprotected rather than hang behind a stuck process.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path, int wait_ms = 5000);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  void* handle_ = nullptr;  // Windows: the mutex
+  int fd_ = -1;             // POSIX: the folder
+  bool held_ = false;
+};
 
 // Full path of the running program (argv[0] resolved).
 std::string ProgramPath(const char* argv0);

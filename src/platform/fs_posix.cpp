@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -293,6 +294,19 @@ bool GetTimes(const std::string& path, FileTimes& times) {
   return true;
 }
 
+bool BirthTime(const std::string& path, int64_t& filetime) {
+  struct statx stx;
+  if (path.empty() || ::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) != 0 ||
+      !(stx.stx_mask & STATX_BTIME)) {
+    return false;
+  }
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(stx.stx_btime.tv_sec);
+  ts.tv_nsec = static_cast<long>(stx.stx_btime.tv_nsec);
+  filetime = ToFileTime(ts);
+  return true;
+}
+
 bool CopyTimes(const std::string& from, const std::string& to) {
   FileTimes times;
   if (!GetTimes(from, times) || !FileExists(to)) return false;
@@ -362,6 +376,53 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
   if (!WriteFully(fd.get(), bytes.data(), bytes.size()) || !fd.Close()) {
     throw FileError("Cannot write file \"" + path + "\". " + ErrorText(errno));
   }
+}
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  const std::string where = " file \"" + path + "\". ";
+  struct stat old;
+  const bool exists = ::lstat(path.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) {
+    throw FileError("Cannot replace" + where + "It is not a regular file.");
+  }
+  std::string temp = path + ".XXXXXX";
+  std::vector<char> temp_name(temp.begin(), temp.end());
+  temp_name.push_back(0);
+  Fd fd(::mkostemp(temp_name.data(), O_CLOEXEC));
+  if (fd.get() < 0) throw FileError("Cannot create" + where + ErrorText(errno));
+  temp.assign(temp_name.data());
+  auto fail = [&](int err) {
+    ::unlink(temp.c_str());
+    throw FileError("Cannot write" + where + ErrorText(err));
+  };
+  // A new file stays as mkostemp made it, readable and writable by its owner alone.
+  if (exists) {
+    if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+      // Only the owner or root may give a file away; the content is what matters here.
+    }
+    ::fchmod(fd.get(), old.st_mode & 07777);
+  }
+  if (!WriteFully(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0) fail(errno);
+  if (!fd.Close()) fail(errno);
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+FileLock::FileLock(const std::string& path, int wait_ms) {
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  for (int waited = 0;; waited += 5) {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      return;
+    }
+    if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= wait_ms) return;
+    ::usleep(5000);
+  }
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 std::string ProgramPath(const char* argv0) {

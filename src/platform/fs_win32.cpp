@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "platform/fs.h"
@@ -204,6 +205,13 @@ bool GetTimes(const std::string& path, FileTimes& times) {
   return true;
 }
 
+bool BirthTime(const std::string& path, int64_t& filetime) {
+  FileTimes times;
+  if (!GetTimes(path, times)) return false;
+  filetime = times.creation;
+  return true;
+}
+
 bool CopyTimes(const std::string& from, const std::string& to) {
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
   // Attribute access is all the times need; it also works on a read-only target.
@@ -289,6 +297,79 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
     }
     done += wrote;
   }
+}
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  const DWORD attr = Attributes(path);
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw FileError("Cannot replace file \"" + path + "\". It is not a regular file.");
+  }
+  std::random_device random;
+  std::wstring temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".~%08x%08x", random(), random());
+    temp = LongPath(path + suffix);
+    h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file", path, GetLastError());
+  DWORD code = NO_ERROR;
+  {
+    Handle file(h);
+    size_t done = 0;
+    while (code == NO_ERROR && done < bytes.size()) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+      DWORD wrote = 0;
+      if (!WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) {
+        code = GetLastError();
+      }
+      done += wrote;
+    }
+    if (code == NO_ERROR && !FlushFileBuffers(file.Get())) code = GetLastError();
+  }
+  // An existing file keeps its security descriptor: ReplaceFileW carries it over.
+  if (code == NO_ERROR && attr != INVALID_FILE_ATTRIBUTES) {
+    if (!ReplaceFileW(LongPath(path).c_str(), temp.c_str(), nullptr,
+                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      code = GetLastError();
+    }
+  } else if (code == NO_ERROR &&
+             !MoveFileExW(temp.c_str(), LongPath(path).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    code = GetLastError();
+  }
+  if (code != NO_ERROR) {
+    DeleteFileW(temp.c_str());
+    ThrowFileError("Cannot write file", path, code);
+  }
+}
+
+FileLock::FileLock(const std::string& path, int wait_ms) {
+  // The mutex is named after the path in capitals (Windows names ignore letter case);
+  // backslashes cannot stand in a kernel object's name.
+  std::wstring name = L"Local\\orvelle-lock-";
+  std::wstring full = Widen(path);
+  std::wstring buffer(32768, L'\0');
+  const DWORD n =
+      GetFullPathNameW(full.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
+  if (n > 0 && n < buffer.size()) full.assign(buffer.data(), n);
+  CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+  for (wchar_t c : full) name += c == L'\\' ? L'/' : c;
+  if (name.size() > 250) name.resize(250);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return;
+  handle_ = mutex;
+  const DWORD got = WaitForSingleObject(mutex, static_cast<DWORD>(wait_ms));
+  // An abandoned mutex (its holder died) is ours now all the same.
+  held_ = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+}
+
+FileLock::~FileLock() {
+  if (handle_ == nullptr) return;
+  if (held_) ReleaseMutex(static_cast<HANDLE>(handle_));
+  CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 std::string ProgramPath(const char* argv0) {

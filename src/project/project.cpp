@@ -77,7 +77,9 @@ TkxProject::~TkxProject() {
   try {
     std::string out;
     for (const auto& path : RecentProjects) out += path + "\r\n";
-    fs::WriteAll(RecentListPath(), text::Utf8ToAnsi(out));
+    // Replaced whole, so that a run starting meanwhile never reads half a list; a path that
+    // is not a regular file is left alone.
+    fs::ReplaceFile(RecentListPath(), text::Utf8ToAnsi(out));
   } catch (...) {
     // The program's folder may be read-only; the list is then simply not kept.
   }

@@ -1,5 +1,6 @@
 #include "ui/info.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
@@ -156,6 +157,14 @@ bool SameNameAscii(const std::string& line, const std::string& name) {
   return true;
 }
 
+// A non-empty entry `name`.
+bool HasEntry(const std::vector<std::string>& lines, const std::string& name) {
+  for (const auto& line : lines) {
+    if (SameNameAscii(line, name) && line.size() > name.size() + 1) return true;
+  }
+  return false;
+}
+
 // "?" becomes "%3F" so the text cannot end the query early; bytes outside printable ASCII
 // are percent-encoded so that the browser receives them unchanged.
 std::string EscapeReportText(const std::string& text) {
@@ -188,43 +197,72 @@ std::string QuoteItem(const std::string& item) {
 
 }  // namespace
 
+int32_t TkxInfo::FolderInstallNo(const std::string& folder, bool keep_utc) {
+  int64_t born = 0;
+  if (!fs::BirthTime(folder, born)) return -1;
+  if (!keep_utc) born = fs::ToLocalTime(born);
+  uint32_t dos = 0;
+  if (!fs::ToDosDateTime(born, dos)) return -1;
+  return static_cast<int32_t>(dos);
+}
+
 TkxInfo::TkxInfo(std::string exe_path) : exe_path_(std::move(exe_path)) {
   const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(exe_path_));
-  // Where the folder's creation time is its status-change time (POSIX), a new entry moves
-  // it; the state file is therefore created before the key is read, not at the first save.
-  try {
-    const std::string path = StateFileName();
-    if (fs::DirectoryExists(folder) && !fs::FileExists(path)) fs::WriteAll(path, "");
-  } catch (const std::exception&) {
+  // The key is the folder's birth time: it does not move when files come and go, as the
+  // status-change time that stood in for it once did. That older key is still tried, so a
+  // state written under it is read once more and then written under the new one.
+  install_no_local_ = FolderInstallNo(folder, false);
+  install_no_ = FolderInstallNo(folder, true);
+  legacy_keys_[0] = TkxFileUtils::GetFileDosTime(folder, true, true);
+  legacy_keys_[1] = TkxFileUtils::GetFileDosTime(folder, true, false);
+  {
+    fs::FileLock lock(StateFileName());
+    LoadState();
   }
-  install_no_local_ = TkxFileUtils::GetFileDosTime(folder, true, false);
-  install_no_ = TkxFileUtils::GetFileDosTime(folder, true, true);
-  LoadState();
   AddCount("R", 1);
 }
 
-TkxInfo::~TkxInfo() { SaveState(); }
+TkxInfo::~TkxInfo() {
+  fs::FileLock lock(StateFileName());
+  ReloadState();
+  SaveState();
+}
 
 std::string TkxInfo::StateFileName() const { return ChangeFileExt(exe_path_, ".ext"); }
 
-void TkxInfo::LoadState() {
-  int32_t key = install_no_;
-  for (;;) {
-    state_.clear();
-    try {
-      const std::string path = StateFileName();
-      if (fs::FileExists(path)) UnscrambleState(TkxFileUtils::ReadFileText(path, 2), key, state_);
-    } catch (const std::exception&) {
-      state_.clear();
-    }
-    if (!GetState("R").empty()) break;
-    if (key == install_no_ && install_no_local_ != install_no_) {
-      key = install_no_local_;
-      continue;
-    }
-    state_.clear();
-    break;
+bool TkxInfo::ReadStateFile(std::vector<std::string>& lines) const {
+  lines.clear();
+  std::string stored;
+  try {
+    const std::string path = StateFileName();
+    if (!fs::FileExists(path)) return false;
+    stored = TkxFileUtils::ReadFileText(path, 2, kMaxStateBytes);
+  } catch (const std::exception&) {
+    return false;
   }
+  std::vector<int32_t> keys = {install_no_};
+  for (int32_t key : {install_no_local_, legacy_keys_[0], legacy_keys_[1]}) {
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  }
+  for (int32_t key : keys) {
+    if (UnscrambleState(stored, key, lines) && HasEntry(lines, "R")) return true;
+  }
+  lines.clear();
+  return false;
+}
+
+void TkxInfo::LoadState() {
+  // A state that cannot be read with any key is dropped.
+  ReadStateFile(state_);
+  SetState("v", "2");
+}
+
+void TkxInfo::ReloadState() {
+  // Another run may have counted since: its counts are the starting point. A file that is
+  // gone or unreadable leaves what this run knows.
+  std::vector<std::string> lines;
+  if (!ReadStateFile(lines)) return;
+  state_ = std::move(lines);
   SetState("v", "2");
 }
 
@@ -233,7 +271,12 @@ void TkxInfo::SaveState() {
   try {
     const std::string path = StateFileName();
     if (fs::FileExists(path)) fs::ClearReadOnly(path);
-    TkxFileUtils::WriteFileText(path, ScrambleState(state_, install_no_), 2, false);
+    const std::string text = ScrambleState(state_, install_no_);
+    const std::string folder = ExtractFilePath(path);
+    if (!folder.empty() && !fs::DirectoryExists(folder)) return;
+    // Written whole beside the old file and renamed over it: a run reading it meanwhile
+    // sees the old counts or the new, never an empty file it would start again from.
+    fs::ReplaceFile(path, text);
   } catch (const std::exception&) {
   }
 }
@@ -256,6 +299,9 @@ void TkxInfo::SetState(const std::string& name, const std::string& value) {
 }
 
 void TkxInfo::AddCount(const std::string& name, int64_t amount) {
+  // Runs side by side each add to what the file holds now, one after the other.
+  fs::FileLock lock(StateFileName());
+  ReloadState();
   const std::string stored = GetState(name);
   int64_t value = 0;
   const char* end = stored.data() + stored.size();

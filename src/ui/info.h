@@ -1,6 +1,8 @@
 // Product information and links: usage counters kept between starts in a scrambled state
 // file, the product's outside links, the end-of-run report and the exception hook.
-// Used from the main (user-interface) thread only.
+// Used from the main (user-interface) thread only. Runs side by side share the state file:
+// each change is made under a lock (fs::FileLock) to what the file holds at that moment,
+// and the file is replaced whole (fs::ReplaceFile).
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,11 @@ class TkxInfo {
   std::string CounterText() const;
   std::string GetState(const std::string& name) const;
   int32_t InstallNo() const { return install_no_; }
+  // The installation number of a program folder: its birth time as a DOS date-time, in UTC
+  // or local time; -1 where the system keeps no birth time (or the time has no DOS form).
+  static int32_t FolderInstallNo(const std::string& folder, bool keep_utc);
+  // A state file larger than this is not a state file.
+  static constexpr int64_t kMaxStateBytes = 1 << 20;
 
   // The state file's content for `lines` under `key`, and back. Unscrambling with any other
   // key, or a damaged text, gives false and no lines.
@@ -51,13 +58,17 @@ class TkxInfo {
   static std::string ErrorReportText(const std::vector<std::string>& errors);
 
  private:
+  // The file's entries under the first key that reads them; false (and no lines) when none.
+  bool ReadStateFile(std::vector<std::string>& lines) const;
   void LoadState();
+  void ReloadState();
   void SaveState();
   void SetState(const std::string& name, const std::string& value);
   std::string exe_path_;
   int32_t install_no_ = -1;
   int32_t install_no_local_ = -1;
-  std::vector<std::string> state_;  // name=value lines
+  int32_t legacy_keys_[2] = {-1, -1};  // the status-change time, UTC and local, of old files
+  std::vector<std::string> state_;     // name=value lines
 };
 
 }  // namespace orvelle
