@@ -52,6 +52,15 @@ class BatchSearchTest : public testing::ProjectFixture {
     EXPECT_EQ(batch.Count(), static_cast<int>(found.size()));
     return found;
   }
+  // The names a search of src/ with `mask` finds, without the folder, sorted.
+  std::vector<std::string> NamesFound(const std::string& mask) {
+    std::vector<std::string> names;
+    for (const auto& path : Run(Path("src/") + mask, false)) {
+      names.push_back(path.substr(Dir("src").size()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
   void MakeTree() {
     WriteBytes(Path("src/a.mdb"), "a");
     WriteBytes(Path("src/B.ACCDB"), "b");
@@ -164,17 +173,31 @@ TEST_F(BatchSearchTest, LockFilesAreNeverQueued) {
       {"*.ldb", {}},
       {"*.laccdb", {}},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> names;
-    for (const auto& path : Run(Path("src/") + c.mask, false)) {
-      names.push_back(path.substr(Dir("src").size()));
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, c.found) << c.mask;
-  }
+  for (const auto& c : cases) EXPECT_EQ(NamesFound(c.mask), c.found) << c.mask;
   TkxBatch listed;
   listed.AddListedFile(Path("src/a.ldb"));
   EXPECT_EQ(listed.Count(), 0);
+}
+
+// The folder listing and the mask's expression both ignore letter case in every script, as
+// a Windows search does; "?" is one letter however many bytes it takes.
+TEST_F(BatchSearchTest, MasksIgnoreLetterCaseInEveryScript) {
+  for (const char* name :
+       {"\xC3\x84rger.mdb", "\xC3\xA4rger-2.mdb", "Arger.mdb", "\xC3\x89T\xC3\x89.accdb",
+        "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.mdb", "\xFF.mdb"}) {
+    WriteBytes(Path(std::string("src/") + name), "x");
+  }
+  const struct {
+    const char* mask;
+    std::vector<std::string> found;
+  } cases[] = {
+      {"\xC3\xA4*.mdb", {"\xC3\x84rger.mdb", "\xC3\xA4rger-2.mdb"}},  // ä*.mdb
+      {"\xC3\x84RGER.MDB", {"\xC3\x84rger.mdb"}},                     // ÄRGER.MDB
+      {"?t?.*db", {"\xC3\x89T\xC3\x89.accdb"}},                       // ÉTÉ
+      {"\xD0\xBE\xD0\xA2\xD1\x87*.mdb", {"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.mdb"}},  // оТч*
+      {"?.mdb", {"\xFF.mdb"}},  // a byte that is no text is one character too
+  };
+  for (const auto& c : cases) EXPECT_EQ(NamesFound(c.mask), c.found) << c.mask;
 }
 
 // A FIFO, a socket or a device named like a database is no database: opening one could

@@ -38,9 +38,10 @@ struct DirEntry {
 };
 
 // Enumerates `dir` (a folder path ending with the delimiter) for entries whose names match
-// the wildcard `pattern` ("*" any run, "?" one character; case-insensitive on POSIX, the
-// file system's own rules on Windows). Entries carrying the hidden, system or directory
-// attribute are left out unless that attribute is in `accepted`, as the Windows search does.
+// the wildcard `pattern` ("*" any run, "?" one character; on POSIX letter case is ignored in
+// every script (text::FoldCase), on Windows the file system's own rules apply). Entries carrying
+// the hidden, system or directory attribute are left out unless that attribute is in `accepted`, as
+// the Windows search does.
 // "." and ".." are never reported. `visit` returns false to stop early. A folder that does
 // not exist or cannot be read yields nothing and gives false (`error`, when not null, then
 // receives the system's message); a folder without a matching entry gives true. On POSIX

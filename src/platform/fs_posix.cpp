@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace orvelle::fs {
 
@@ -35,17 +36,16 @@ std::string NoTrailingSlash(const std::string& path) {
   return p;
 }
 
-inline char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Case-insensitive "*" / "?" match; "?" stands for exactly one character.
-bool WildcardMatch(const char* name, const char* pattern) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
+// Case-insensitive "*" / "?" match over units of T; "?" stands for exactly one unit.
+template <typename T, typename Fold>
+bool WildcardMatchUnits(const T* name, const T* pattern, Fold fold) {
+  const T* star = nullptr;
+  const T* resume = nullptr;
   while (*name) {
     if (*pattern == '*') {
       star = pattern++;
       resume = name;
-    } else if (*pattern == '?' || (*pattern && Fold(*pattern) == Fold(*name))) {
+    } else if (*pattern == '?' || (*pattern && fold(*pattern) == fold(*name))) {
       ++pattern;
       ++name;
     } else if (star) {
@@ -57,6 +57,27 @@ bool WildcardMatch(const char* name, const char* pattern) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == 0;
+}
+
+bool IsAscii(const char* s) {
+  for (; *s; ++s) {
+    if (static_cast<unsigned char>(*s) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Letter case is folded in every script and "?" is one character, however many bytes it
+// takes; plain ASCII names (the common case) are matched byte by byte.
+bool WildcardMatch(const char* name, const char* pattern, bool pattern_ascii) {
+  if (pattern_ascii && IsAscii(name)) {
+    return WildcardMatchUnits(name, pattern, [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+  }
+  const std::wstring wide_name = text::ToMatchText(name);
+  const std::wstring wide_pattern = text::ToMatchText(pattern);
+  return WildcardMatchUnits(wide_name.c_str(), wide_pattern.c_str(),
+                            [](wchar_t c) { return text::FoldCase(static_cast<char32_t>(c)); });
 }
 
 // "*" and "*.*" match every name, names without a point included, as they do on Windows.
@@ -121,12 +142,13 @@ bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return SetError(error, errno), false;
   const bool all = MatchesAll(pattern);
+  const bool pattern_ascii = IsAscii(pattern.c_str());
   const int dfd = ::dirfd(d);
   DirEntry entry;
   while (struct dirent* e = ::readdir(d)) {
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    if (!all && !WildcardMatch(name, pattern.c_str())) continue;
+    if (!all && !WildcardMatch(name, pattern.c_str(), pattern_ascii)) continue;
     uint32_t attrs = 0;
     if (name[0] == '.') attrs |= kAttrHidden;
     if ((attrs & kAttrHidden) && !(accepted & kAttrHidden)) continue;

@@ -29,6 +29,17 @@ std::string LowerCase(const std::string& utf8);
 // Only the letters a..z are folded (the comparison some rules ask for explicitly).
 bool SameTextAscii(const std::string& a, const std::string& b);
 
+// Simple case folding of one code point, for comparing names without regard to letter case
+// in every script: Unicode's case folding (CaseFolding.txt, status C and S) on POSIX, the
+// system's own upper and lower case mapping on Windows. "Ä" and "ä" fold alike.
+char32_t FoldCase(char32_t cp);
+
+// Text for matching as wide characters: UTF-32 on POSIX, UTF-16 on Windows. On POSIX a byte
+// that is no UTF-8 becomes U+DC80 plus its value, which no valid text holds, and
+// FromMatchText gives it back as that byte.
+std::wstring ToMatchText(const std::string& utf8);
+std::string FromMatchText(const std::wstring& wide);
+
 // Decodes the UTF-8 sequence at `pos` into `cp` and moves past it. A byte that does not
 // begin a valid sequence (overlong forms, surrogates and values above U+10FFFF included)
 // gives false, its own value in `cp`, and is passed over alone. False at the end too, with

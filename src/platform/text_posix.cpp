@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/text.h"
@@ -42,6 +43,21 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
+
+struct FoldRun {
+  char32_t first;
+  char32_t last;
+  int stride;
+  int offset;
+};
+
+constexpr FoldRun kFoldRuns[] = {
+#include "platform/case_fold_table.inc"
+};
+
+// Bytes that are no UTF-8 become these, one each, in matching text.
+constexpr char32_t kRawByteBase = 0xDC00;
+static_assert(sizeof(wchar_t) == 4, "matching text holds one code point per wide character");
 
 // Simple one-to-one case mapping for the scripts a file name is likely to use; the same on
 // every machine, whatever locales are installed.
@@ -283,6 +299,43 @@ std::string Utf8ToUtf16Le(const std::string& utf8) {
   return out;
 }
 
+char32_t FoldCase(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 0x20 : cp;
+  const FoldRun* end = std::end(kFoldRuns);
+  const FoldRun* run = std::upper_bound(std::begin(kFoldRuns), end, cp,
+                                        [](char32_t c, const FoldRun& r) { return c < r.first; });
+  if (run == std::begin(kFoldRuns)) return cp;
+  --run;
+  if (cp > run->last || (cp - run->first) % static_cast<char32_t>(run->stride) != 0) return cp;
+  return static_cast<char32_t>(static_cast<int64_t>(cp) + run->offset);
+}
+
+std::wstring ToMatchText(const std::string& utf8) {
+  std::wstring out;
+  out.reserve(utf8.size());
+  size_t pos = 0;
+  char32_t cp = 0;
+  while (pos < utf8.size()) {
+    const bool valid = NextCodePoint(utf8, pos, cp);
+    out += static_cast<wchar_t>(valid ? cp : kRawByteBase | cp);
+  }
+  return out;
+}
+
+std::string FromMatchText(const std::wstring& wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (wchar_t w : wide) {
+    const auto cp = static_cast<char32_t>(w);
+    if (cp >= kRawByteBase + 0x80 && cp <= kRawByteBase + 0xFF) {
+      out += static_cast<char>(cp & 0xFF);
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
 int CompareTextI(const std::string& a, const std::string& b) {
   size_t pa = 0;
   size_t pb = 0;
@@ -293,8 +346,8 @@ int CompareTextI(const std::string& a, const std::string& b) {
       if (ca == cb) return 0;
       return ca == kEnd ? -1 : 1;
     }
-    const char32_t fa = ToUpperCp(ca);
-    const char32_t fb = ToUpperCp(cb);
+    const char32_t fa = FoldCase(ca);
+    const char32_t fb = FoldCase(cb);
     if (fa != fb) return fa < fb ? -1 : 1;
   }
 }
