@@ -112,7 +112,7 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append = f
 // its permissions (and, on POSIX, owner and group where allowed); a new one is its owner's
 // alone on POSIX. One that is not a regular file is refused and left alone. Throws
 // FileError; nothing is left behind on failure.
-void ReplaceFile(const std::string& path, const std::string& bytes);
+void WriteAtomically(const std::string& path, const std::string& bytes);
 
 // Serialises the processes that lock the same file name, for as long as the object lives:
 // POSIX an flock on the folder that holds the file (so the file itself may be replaced by

@@ -400,7 +400,7 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
   }
 }
 
-void ReplaceFile(const std::string& path, const std::string& bytes) {
+void WriteAtomically(const std::string& path, const std::string& bytes) {
   const std::string where = " file \"" + path + "\". ";
   struct stat old;
   const bool exists = ::lstat(path.c_str(), &old) == 0;

@@ -299,7 +299,7 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
   }
 }
 
-void ReplaceFile(const std::string& path, const std::string& bytes) {
+void WriteAtomically(const std::string& path, const std::string& bytes) {
   const DWORD attr = Attributes(path);
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw FileError("Cannot replace file \"" + path + "\". It is not a regular file.");

@@ -79,7 +79,7 @@ TkxProject::~TkxProject() {
     for (const auto& path : RecentProjects) out += path + "\r\n";
     // Replaced whole, so that a run starting meanwhile never reads half a list; a path that
     // is not a regular file is left alone.
-    fs::ReplaceFile(RecentListPath(), text::Utf8ToAnsi(out));
+    fs::WriteAtomically(RecentListPath(), text::Utf8ToAnsi(out));
   } catch (...) {
     // The program's folder may be read-only; the list is then simply not kept.
   }

@@ -2,11 +2,12 @@
 // file, the product's outside links, the end-of-run report and the exception hook.
 // Used from the main (user-interface) thread only. Runs side by side share the state file:
 // each change is made under a lock (fs::FileLock) to what the file holds at that moment,
-// and the file is replaced whole (fs::ReplaceFile).
+// and the file is replaced whole (fs::WriteAtomically).
 #pragma once
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,10 @@ class TkxInfo {
   std::string CounterText() const;
   std::string GetState(const std::string& name) const;
   int32_t InstallNo() const { return install_no_; }
-  // The installation number of a program folder: its birth time as a DOS date-time, in UTC
-  // or local time; -1 where the system keeps no birth time (or the time has no DOS form).
+  // The installation number a program folder gives at the first start: its birth time as a
+  // DOS date-time, in UTC or local time (where the system keeps none, its stand-in creation
+  // time); -1 when the folder cannot be examined or the time has no DOS form. The number is
+  // then kept in the state file, so later changes to the folder never change it.
   static int32_t FolderInstallNo(const std::string& folder, bool keep_utc);
   // A state file larger than this is not a state file.
   static constexpr int64_t kMaxStateBytes = 1 << 20;
@@ -51,6 +54,10 @@ class TkxInfo {
   static std::string ScrambleState(const std::vector<std::string>& lines, int32_t key);
   static bool UnscrambleState(const std::string& stored, int32_t key,
                               std::vector<std::string>& lines);
+  // The whole state file as written: the key on a line of its own, then ScrambleState.
+  // UnscrambleState reads both forms; StoredKey gives the key a file names (false: none).
+  static std::string StoredState(const std::vector<std::string>& lines, int32_t key);
+  static bool StoredKey(const std::string& stored, int32_t& key);
 
   static void AddQueryParam(std::string& query, const std::string& key, const std::string& value);
   // The report parameter for a failure list: "err&e=" and the texts comma-separated (quoted
@@ -59,7 +66,8 @@ class TkxInfo {
 
  private:
   // The file's entries under the first key that reads them; false (and no lines) when none.
-  bool ReadStateFile(std::vector<std::string>& lines) const;
+  // `kept_key` (when not null) receives the key a file names for itself.
+  bool ReadStateFile(std::vector<std::string>& lines, std::optional<int32_t>* kept_key) const;
   void LoadState();
   void ReloadState();
   void SaveState();
