@@ -8,6 +8,7 @@
 #include "jobs/tessoly.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "platform/text.h"
 #include "project/match.h"
 #include "project/project.h"
 #include "ui/gui.h"
@@ -88,6 +89,13 @@ int Run(int argc, char** argv) {
     if (kxInfo != nullptr) kxInfo->OpenLink("", param, extra);
   };
   if (kxProject->ParseCommandLine() == TkxProject::CommandLineResult::ExitAfterNotice) return 0;
+  // A project named on the command line, or one that is there but cannot be read, is not
+  // passed over in silence; a missing default project is the normal case.
+  if (!kxProject->LoadError.empty() &&
+      (kxProject->ProjectFile == kxApp->FirstArg || fs::FileExists(kxProject->ProjectFile))) {
+    std::fprintf(stderr, "orvelle: the project was not loaded: %s\n",
+                 text::EscapeLine(kxProject->LoadError).c_str());
+  }
 
   objects.match = std::make_unique<TkxMatch>();
   kxMatch = objects.match.get();

@@ -6,10 +6,10 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "project/file_address.h"
 #include "project/match.h"
 #include "project/option_list.h"
 #include "project/project.h"
-#include "project/regex.h"
 
 namespace orvelle {
 
@@ -18,58 +18,11 @@ namespace {
 // Attribute bits that decide acceptance; the higher ones (compressed and the like) do not.
 constexpr uint32_t kDecidingAttrs = 0x1FF;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string PercentDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    int hi, lo;
-    if (text[i] == '%' && i + 2 < text.size() && (hi = HexValue(text[i + 1])) >= 0 &&
-        (lo = HexValue(text[i + 2])) >= 0) {
-      out += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string NormalizeWindows(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  if (path.empty()) return path;
-  if ((path[0] >= '1' && path[0] <= '9') || path.find(':') == std::string::npos) {
-    path = "\\\\" + path;
-  }
-  return path;
-}
-
-// file:///data/a.mdb and file://localhost/data/a.mdb are /data/a.mdb; another host keeps
-// its network form //host/path; percent escapes are decoded, as file managers write them.
-std::string NormalizePosix(const std::string& address, const std::string& rest) {
-  size_t slashes = 0;
-  while (5 + slashes < address.size() && address[5 + slashes] == '/') ++slashes;
-  if (rest.empty()) return rest;
-  std::string path;
-  if (slashes == 2) {
-    auto end = rest.find('/');
-    std::string host = rest.substr(0, end);
-    std::string tail = end == std::string::npos ? "/" : rest.substr(end);
-    path = text::SameTextAscii(host, "localhost") ? tail : "//" + rest;
-  } else if (slashes == 0) {
-    path = rest;
-  } else {
-    path = "/" + rest;
-  }
-  return PercentDecode(path);
+// Access keeps a lock file beside every open database (.ldb for .mdb, .laccdb for .accdb);
+// the default mask "*.*db" matches them too, but they are never databases.
+bool IsLockFileName(const std::string& path) {
+  const std::string ext = ExtractFileExt(path);
+  return text::SameTextAscii(ext, ".ldb") || text::SameTextAscii(ext, ".laccdb");
 }
 
 }  // namespace
@@ -90,19 +43,15 @@ TkxBatch::~TkxBatch() {
   workers_cv_.wait(lock, [this] { return workers_ == 0; });
 }
 
-std::string TkxBatch::NormalizePath(const std::string& text) {
-  if (text.compare(0, 5, "file:") != 0) return text;
-  std::string rest = regex::RegexReplace(text, "^file:/*", "", 0);
-  if (kPathDelim == '\\') return NormalizeWindows(rest);
-  return NormalizePosix(text, rest);
-}
+std::string TkxBatch::NormalizePath(const std::string& text) { return FileAddressToPath(text); }
 
 void TkxBatch::Setup(const std::string& source, const std::string& target, bool subdirs) {
   std::string source_path = NormalizePath(source);
   std::string target_dir = NormalizePath(target);
   if (target_dir.empty()) throw fs::FileError("Unable to create directory");
   char delimiter = kxProject ? kxProject->TargetDelimiter : kPathDelim;
-  if (delimiter == kPathDelim && !fs::DirectoryExists(target_dir)) {
+  if (delimiter == kPathDelim && !IsNonLocalAddress(target_dir) &&
+      !fs::DirectoryExists(target_dir)) {
     // A folder that cannot be made is reported per file by the jobs.
     fs::ForceDirectories(target_dir);
   }
@@ -114,7 +63,14 @@ void TkxBatch::Setup(const std::string& source, const std::string& target, bool 
   mask_regex_ = WildcardToRegex(Mask);
   SourceDir = ExtractFilePath(source_path);
   Subdirs = subdirs;
-  if (!search_done_) Start();
+  if (search_done_) return;
+  try {
+    Start();
+  } catch (...) {
+    // No search will ever end by itself: workers must not wait for one.
+    MarkSearchDone();
+    throw;
+  }
 }
 
 void TkxBatch::AddListedFile(const std::string& path) {
@@ -123,7 +79,7 @@ void TkxBatch::AddListedFile(const std::string& path) {
 }
 
 void TkxBatch::AddFile(const std::string& path) {
-  if (!Accepts(path)) return;
+  if (IsLockFileName(path) || !Accepts(path)) return;
   TkxNode* node;
   {
     std::lock_guard<std::recursive_mutex> lock(mu_);
@@ -258,17 +214,43 @@ void TkxBatch::MarkSearchDone() {
   node_added_.notify_all();
 }
 
+std::vector<std::string> TkxBatch::SearchProblems() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return search_problems_;
+}
+
+void TkxBatch::AddSearchProblem(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  search_problems_.push_back(text);
+}
+
 void TkxBatch::Execute() {
-  std::string reg_ext = kxProject ? kxProject->GetOption("RegExt") : std::string();
-  skip_hidden_ = kxProject && TkxOptionList::ParseBool(kxProject->GetOption("SkipHidden"), false);
-  {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
-    reg_ext_ = reg_ext;
+  // Whatever ends the search, the workers learn that nothing more will come.
+  struct Done {
+    TkxBatch* batch;
+    ~Done() { batch->MarkSearchDone(); }
+  } done{this};
+  try {
+    std::string reg_ext = kxProject ? kxProject->GetOption("RegExt") : std::string();
+    skip_hidden_ = kxProject && TkxOptionList::ParseBool(kxProject->GetOption("SkipHidden"), false);
+    std::string target_dir;
+    {
+      std::lock_guard<std::recursive_mutex> lock(mu_);
+      reg_ext_ = reg_ext;
+      target_dir = TargetDir;
+    }
+    // Outputs written inside the searched tree are not sources: a rerun would compact the
+    // last run's results again. The target is left out unless it is the source folder
+    // itself (compacting in place).
+    const std::string target_id = fs::FolderIdentity(target_dir);
+    if (target_id != fs::FolderIdentity(SourceDir)) excluded_folder_ = target_id;
+    std::unordered_set<std::string> visited;
+    SearchFolder(SourceDir, skip_hidden_ ? kAcceptNotHidden : kAcceptAll, visited);
+  } catch (const std::exception& e) {
+    AddSearchProblem(std::string("The search stopped early: ") + e.what());
+  } catch (...) {
+    AddSearchProblem("The search stopped early on an unknown failure.");
   }
-  std::unordered_set<std::string> visited;
-  SearchFolder(SourceDir, skip_hidden_ ? kAcceptNotHidden : kAcceptAll, visited);
-  // Also after a terminate request: the workers then drain what was found and end.
-  MarkSearchDone();
 }
 
 void TkxBatch::SearchFolder(const std::string& dir, uint32_t accepted,
@@ -277,11 +259,26 @@ void TkxBatch::SearchFolder(const std::string& dir, uint32_t accepted,
   // cannot keep the search going for ever.
   std::string identity = fs::FolderIdentity(dir);
   if (!identity.empty() && !visited.insert(identity).second) return;
+  if (!identity.empty() && identity == excluded_folder_) return;
 
-  fs::EnumerateFolder(dir, Mask, accepted, [&](const fs::DirEntry& entry) {
-    if ((entry.attributes & kDecidingAttrs & ~accepted) == 0) AddFile(dir + entry.name);
-    return !Terminated();
-  });
+  std::string error;
+  const bool listed = fs::EnumerateFolder(
+      dir, Mask, accepted,
+      [&](const fs::DirEntry& entry) {
+        // FIFOs, devices and sockets are no databases; opening one could block the run.
+        if ((entry.attributes & fs::kAttrDevice) == 0 &&
+            (entry.attributes & kDecidingAttrs & ~accepted) == 0) {
+          AddFile(dir + entry.name);
+        }
+        return !Terminated();
+      },
+      &error);
+  // The top folder is the owner's to check before the run; a sub-folder that cannot be read
+  // is told afterwards.
+  if (!listed && dir != SourceDir) {
+    AddSearchProblem("The folder \"" + dir + "\" could not be read (" + error +
+                     "); its files were left out.");
+  }
   if (!Subdirs || Terminated()) return;
 
   // Collected first so that no folder stays open while its sub-folders are searched.

@@ -47,7 +47,8 @@ class TkxBatch : public TkxThread {
   void Setup(const std::string& source, const std::string& target, bool subdirs);
   // AddFile, then no further nodes are expected (SearchDone).
   void AddListedFile(const std::string& path);
-  // Filters the path and, when accepted, appends a node and fires OnAdd.
+  // Filters the path and, when accepted, appends a node and fires OnAdd. A lock file
+  // (.ldb, .laccdb) is never accepted.
   void AddFile(const std::string& path);
   bool Accepts(const std::string& path) const;
 
@@ -70,6 +71,9 @@ class TkxBatch : public TkxThread {
   void AwaitWaiting(int count) const;
   bool IsExhausted() const;
   bool SearchDone() const;
+  // What kept the search from seeing everything: a sub-folder that could not be read, a
+  // failure that ended the search early. In the order met; read after the search is done.
+  std::vector<std::string> SearchProblems() const;
   int NextIndex() const;
 
   // The re-entrant lock of the node list; an OnAdd/OnNodeDone handler may take it again.
@@ -100,6 +104,7 @@ class TkxBatch : public TkxThread {
   void SearchFolder(const std::string& dir, uint32_t accepted,
                     std::unordered_set<std::string>& visited);
   void MarkSearchDone();
+  void AddSearchProblem(const std::string& text);
 
   mutable std::recursive_mutex mu_;
   std::condition_variable_any node_added_;          // waits on mu_
@@ -113,11 +118,13 @@ class TkxBatch : public TkxThread {
   bool search_done_ = false;                        // guarded by mu_
   bool exhausted_ = false;                          // guarded by mu_
   bool closing_ = false;                            // guarded by mu_; the destructor has begun
+  std::vector<std::string> search_problems_;        // guarded by mu_
 
   std::string mask_regex_ = "$";  // WildcardToRegex(Mask), set with it before the search
   // Copies of the options taken when the search starts.
-  std::string reg_ext_;       // guarded by mu_
-  bool skip_hidden_ = false;  // search thread only
+  std::string reg_ext_;          // guarded by mu_
+  bool skip_hidden_ = false;     // search thread only
+  std::string excluded_folder_;  // search thread only; identity of a target inside the tree
 
   std::mutex workers_mu_;
   std::condition_variable workers_cv_;

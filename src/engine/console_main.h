@@ -18,7 +18,9 @@ class TkxMain {
   TkxMain& operator=(const TkxMain&) = delete;
 
   // The whole console run; returns the process exit code: 0 when a run took place, whatever
-  // its results; 2 when nothing could run (an empty "Target", a target that cannot be set up).
+  // its results; 2 when nothing could be searched or set up (an empty "Source" or "Target",
+  // a target folder that cannot be created, a source folder that cannot be listed, no worker
+  // thread that could start). The reason then goes to standard error and the log.
   int Run();
   // OnNodeDone handler, called on worker threads.
   void LogResult(TkxBatch* batch, TkxNode* node);
@@ -31,8 +33,10 @@ class TkxMain {
  private:
   // Tells the user why nothing was processed: standard error, and the log file when set.
   void Refuse(const std::string& message);
-  // Writes the lines to the "LogFile" (when set) in the ANSI code page with CR LF; a failure
-  // is reported on standard error and ends nothing else.
+  // Standard-error notes on options that the run reads differently from what they say.
+  void WarnAboutOptions();
+  // Writes the lines (already escaped, text::EscapeLine) to the "LogFile" (when set) in the
+  // ANSI code page with CR LF; a failure is reported on standard error and ends nothing else.
   void WriteLog(const std::vector<std::string>& lines);
 
   std::unique_ptr<TkxBatch> batch_;

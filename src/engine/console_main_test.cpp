@@ -176,7 +176,8 @@ TEST_F(ConsoleRunTest, ZeroThreadsStillRunsOneWorkerAndNoLogOptionWritesNoFile) 
 }
 
 TEST_F(ConsoleRunTest, NothingFoundWritesAnEmptyLog) {
-  Set("Source", In(dir_.Sub("nowhere"), "*.*db"));
+  fs::ForceDirectories(dir_.Sub("empty"));
+  Set("Source", In(dir_.Sub("empty"), "*.*db"));
   EXPECT_EQ(RunConsole(), 0);
   EXPECT_TRUE(log_.empty());
   EXPECT_EQ(ReadBytes(dir_.Sub("run.log")), "");

@@ -21,7 +21,14 @@ void TkxThread::Start() {
   std::lock_guard<std::mutex> lock(start_mu_);
   if (started_) return;
   started_ = true;
-  thread_ = std::thread(&TkxThread::Run, this);
+  try {
+    thread_ = std::thread(&TkxThread::Run, this);
+  } catch (...) {
+    // No thread exists (a process or memory limit): the object stays the caller's.
+    started_ = false;
+    start_failed_ = true;
+    throw;
+  }
   if (free_on_terminate_) thread_.detach();
   // The new thread waits for start_mu_, so it cannot free the object before this returns.
 }

@@ -21,12 +21,15 @@ class TkxThread {
   virtual ~TkxThread();
 
   // Starts the thread; later calls do nothing. With free-on-terminate the object may be gone
-  // as soon as Start returns: the caller must not touch it afterwards.
+  // as soon as Start returns: the caller must not touch it afterwards. When the system cannot
+  // create the thread, std::system_error escapes, nothing runs and the object stays the
+  // caller's to free (StartFailed() is then true).
   void Start();
   // Asks the thread to end; Execute polls Terminated() at its own pace.
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
   bool Started() const { return started_; }
+  bool StartFailed() const { return start_failed_; }
   // Blocks until Execute has returned. Not for free-on-terminate threads.
   void WaitFor();
   // Text of an exception that escaped Execute (empty when none). Read after WaitFor.
@@ -47,8 +50,9 @@ class TkxThread {
 
   const bool free_on_terminate_;
   std::atomic<bool> terminated_{false};
-  bool started_ = false;  // written by the starter before the thread runs
-  std::mutex start_mu_;   // held by Start until the thread object is set up
+  bool started_ = false;       // written by the starter before the thread runs
+  bool start_failed_ = false;  // written by the starter
+  std::mutex start_mu_;        // held by Start until the thread object is set up
   std::thread thread_;
   std::string fatal_error_;  // written by the thread, read after WaitFor
   std::vector<std::function<void()>> after_free_;

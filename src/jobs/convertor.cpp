@@ -1,5 +1,6 @@
 #include "jobs/convertor.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -91,17 +92,28 @@ void TkxJobs::SetOnFinish(TkxEvent on_finish) {
   chain_->on_finish = std::move(on_finish);
 }
 
-void TkxJobs::Start() {
-  if (!chain_) return;
+int TkxJobs::Start(std::string* error) {
+  if (!chain_) return 0;
   std::vector<TkxConvertor*> jobs;
   {
     std::lock_guard<std::mutex> lock(chain_->mu);
-    if (chain_->started) return;
+    if (chain_->started) return 0;
     chain_->started = true;
     jobs.swap(chain_->jobs);
   }
+  int started = 0;
   // Each job may end and free itself as soon as it is started: none is touched afterwards.
-  for (TkxConvertor* job : jobs) job->Start();
+  for (TkxConvertor* job : jobs) {
+    try {
+      job->Start();
+      ++started;
+    } catch (const std::exception& e) {
+      if (error != nullptr && error->empty()) *error = e.what();
+      // Its thread never ran: it ends here, telling the run as a job that found no work.
+      delete job;
+    }
+  }
+  return started;
 }
 
 void TkxJobs::Stop() {
@@ -128,6 +140,8 @@ void TkxJobs::WaitFor() const {
 
 TkxConvertor::TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done)
     : TkxWorkBase(batch, count, on_done), FOnNodeDone(on_done) {
+  // Every job builds the next one, so the count is also the depth of this recursion.
+  count = std::min(count, kMaxJobCount);
   if (count > 1) {
     TkxWorkBase* next = JobClass()(batch, count - 1, on_done);
     FNextJob = dynamic_cast<TkxConvertor*>(next);
@@ -144,7 +158,9 @@ TkxConvertor::~TkxConvertor() {
     chain_->live.erase(this);
     on_finish = chain_->on_finish;
   }
-  if (!Started()) return;  // a chain freed before its start tells nobody
+  // A chain freed before its start tells nobody; a job whose thread could not be created
+  // ends like one that found no work, so the owner's count of jobs still reaches zero.
+  if (!Started() && !StartFailed()) return;
   if (on_finish) {
     try {
       if (UiDispatcher* ui = Ui()) {

@@ -11,6 +11,9 @@ namespace orvelle {
 
 class TkxConvertor;
 
+// The most jobs a chain holds: a larger "ThreadsCount" gives this many.
+inline constexpr int kMaxJobCount = 64;
+
 // The owner's handle on a chain of jobs. Jobs free themselves as they end, so the owner
 // never keeps a job pointer: Start, Stop and SetOnFinish go through this handle, which only
 // reaches jobs that are still alive. Movable, not copyable; a chain never started is freed
@@ -32,8 +35,11 @@ class TkxJobs {
   // Raised once per job as it ends: through Ui()->Send on the UI thread when a dispatcher is
   // installed, else on the job's thread. The job waits for it. Set before Start.
   void SetOnFinish(TkxEvent on_finish);
-  // Starts every job of the chain, head first; a second call does nothing.
-  void Start();
+  // Starts every job of the chain, head first, and returns how many started; a second call
+  // does nothing and returns 0. A job whose thread the system cannot create is freed at once
+  // (its OnFinish and the RunningJobs count behave as for a job that found no work) and the
+  // first such failure's text goes to `error`.
+  int Start(std::string* error = nullptr);
   // Asks every job still alive to end after the file in hand.
   void Stop();
   // Jobs of the chain that have not yet been freed.
@@ -51,7 +57,8 @@ class TkxJobs {
 
 class TkxConvertor : public TkxWorkBase {
  public:
-  // Builds the rest of the chain through the descriptor's JobClass when count > 1.
+  // Builds the rest of the chain through the descriptor's JobClass when count > 1; a count
+  // above kMaxJobCount counts as kMaxJobCount.
   TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done);
   ~TkxConvertor() override;
 

@@ -16,8 +16,9 @@ int32_t TkxFileUtils::GetFileDosTime(const std::string& path, bool creation, boo
   return static_cast<int32_t>(dos);
 }
 
-std::string TkxFileUtils::ReadFileText(const std::string& path, int bytes_per_char) {
-  std::string bytes = fs::ReadAll(path);
+std::string TkxFileUtils::ReadFileText(const std::string& path, int bytes_per_char,
+                                       int64_t max_bytes) {
+  std::string bytes = fs::ReadAll(path, max_bytes);
   if (bytes_per_char > 1) bytes.resize(bytes.size() / bytes_per_char * bytes_per_char);
   return bytes;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fs.h"
+
 namespace orvelle {
 
 // Stateless; every operation is a class operation. "Text" here is the file's characters as
@@ -19,8 +21,10 @@ class TkxFileUtils {
   static int32_t GetFileDosTime(const std::string& path, bool creation, bool keep_utc);
 
   // The whole file cut to whole characters (an odd byte left over is dropped). Throws
-  // fs::FileError when the file cannot be read.
-  static std::string ReadFileText(const std::string& path, int bytes_per_char);
+  // fs::FileError when the file cannot be read, is not a regular file or holds more than
+  // `max_bytes`.
+  static std::string ReadFileText(const std::string& path, int bytes_per_char,
+                                  int64_t max_bytes = fs::kDefaultReadLimit);
 
   // Writes `text` (whole characters) to `path`, creating missing folders first (a failure
   // there is ignored), appending or replacing. Throws fs::FileError when the write fails.

@@ -38,15 +38,18 @@ struct DirEntry {
 };
 
 // Enumerates `dir` (a folder path ending with the delimiter) for entries whose names match
-// the wildcard `pattern` ("*" any run, "?" one character; case-insensitive on POSIX, the
-// file system's own rules on Windows). Entries carrying the hidden, system or directory
-// attribute are left out unless that attribute is in `accepted`, as the Windows search does.
+// the wildcard `pattern` ("*" any run, "?" one character; on POSIX letter case is ignored in
+// every script (text::FoldCase), on Windows the file system's own rules apply). Entries carrying
+// the hidden, system or directory attribute are left out unless that attribute is in `accepted`, as
+// the Windows search does.
 // "." and ".." are never reported. `visit` returns false to stop early. A folder that does
-// not exist or cannot be read yields nothing. On POSIX the read-only bit takes a status call
-// per entry, so it is worked out only when `accepted` leaves it out (when it can decide
-// something); otherwise it is not reported.
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit);
+// not exist or cannot be read yields nothing and gives false (`error`, when not null, then
+// receives the system's message); a folder without a matching entry gives true. On POSIX
+// the read-only bit takes a status call per entry, so it is worked out only when `accepted`
+// leaves it out (when it can decide something); otherwise it is not reported.
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit,
+                     std::string* error = nullptr);
 
 // A key that is equal for two paths naming the same folder (device and inode on POSIX,
 // volume serial and file index on Windows); empty when the folder cannot be opened. Used to
@@ -56,8 +59,9 @@ std::string FolderIdentity(const std::string& dir);
 
 bool FileExists(const std::string& path);       // a file (not a folder) exists
 bool DirectoryExists(const std::string& path);  // a folder exists (trailing delimiter allowed)
-// Creates the folder with every missing parent. True when the folder exists afterwards.
-bool ForceDirectories(const std::string& dir);
+// Creates the folder with every missing parent. True when the folder exists afterwards;
+// otherwise `error` (when not null) receives the system's message.
+bool ForceDirectories(const std::string& dir, std::string* error = nullptr);
 // Copies, replacing an existing target when `replace`. False on failure; `error` (when not
 // null) then receives the system's message.
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace,
@@ -118,6 +122,10 @@ struct FileTimes {
 // Times of a file or folder as its directory entry gives them (the path without a trailing
 // delimiter). POSIX has no creation time: the status-change time stands in for it.
 bool GetTimes(const std::string& path, FileTimes& times);
+// When the file or folder came into being (FILETIME units, UTC), from the system's birth
+// time: Windows' creation time, statx's on Linux. False where the system or file system keeps
+// none; unlike GetTimes, never a stand-in that moves later.
+bool BirthTime(const std::string& path, int64_t& filetime);
 // Opens both files shared for reading and writing and copies all three times unchanged.
 bool CopyTimes(const std::string& from, const std::string& to);
 // UTC to local time (FileTimeToLocalFileTime).
@@ -126,11 +134,43 @@ int64_t ToLocalTime(int64_t utc_filetime);
 // the time lies outside 1980..2107.
 bool ToDosDateTime(int64_t filetime, uint32_t& dos);
 
+// The most ReadAll takes unless its caller asks for less or more.
+inline constexpr int64_t kDefaultReadLimit = int64_t{64} << 20;
+
 // Whole-file access; both throw FileError with the system's message.
-std::string ReadAll(const std::string& path);
+// ReadAll reads regular files only: a folder, a FIFO, a device or a socket is refused
+// without being read (and a FIFO without blocking), and so is a file that holds more than
+// `max_bytes`, counted as they are read, whatever its size was reported to be.
+std::string ReadAll(const std::string& path, int64_t max_bytes = kDefaultReadLimit);
 // Creates or truncates (or appends to) the file and writes the bytes. Opens the file shared
 // for reading and writing by others.
 void WriteAll(const std::string& path, const std::string& bytes, bool append = false);
+// Replaces the file's content in one step: the bytes go to a new file beside it, created
+// exclusively under a name nobody can predict, which is flushed and then renamed over the
+// file, so a reader sees the old content or the new, never a part. An existing file keeps
+// its permissions (and, on POSIX, owner and group where allowed); a new one is its owner's
+// alone on POSIX. One that is not a regular file is refused and left alone. Throws
+// FileError; nothing is left behind on failure.
+void WriteAtomically(const std::string& path, const std::string& bytes);
+
+// Serialises the processes that lock the same file name, for as long as the object lives:
+// POSIX an flock on the folder that holds the file (so the file itself may be replaced by
+// rename meanwhile), Windows a named mutex made from the full path. Waits at most
+// `wait_ms`; Held() is false when the lock could not be had, and the caller then goes on
+// unprotected rather than hang behind a stuck process.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path, int wait_ms = 5000);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  void* handle_ = nullptr;  // Windows: the mutex
+  int fd_ = -1;             // POSIX: the folder
+  bool held_ = false;
+};
 
 // Full path of the running program (argv[0] resolved).
 std::string ProgramPath(const char* argv0);

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace orvelle::fs {
 
@@ -35,17 +37,16 @@ std::string NoTrailingSlash(const std::string& path) {
   return p;
 }
 
-inline char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Case-insensitive "*" / "?" match; "?" stands for exactly one character.
-bool WildcardMatch(const char* name, const char* pattern) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
+// Case-insensitive "*" / "?" match over units of T; "?" stands for exactly one unit.
+template <typename T, typename Fold>
+bool WildcardMatchUnits(const T* name, const T* pattern, Fold fold) {
+  const T* star = nullptr;
+  const T* resume = nullptr;
   while (*name) {
     if (*pattern == '*') {
       star = pattern++;
       resume = name;
-    } else if (*pattern == '?' || (*pattern && Fold(*pattern) == Fold(*name))) {
+    } else if (*pattern == '?' || (*pattern && fold(*pattern) == fold(*name))) {
       ++pattern;
       ++name;
     } else if (star) {
@@ -57,6 +58,27 @@ bool WildcardMatch(const char* name, const char* pattern) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == 0;
+}
+
+bool IsAscii(const char* s) {
+  for (; *s; ++s) {
+    if (static_cast<unsigned char>(*s) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Letter case is folded in every script and "?" is one character, however many bytes it
+// takes; plain ASCII names (the common case) are matched byte by byte.
+bool WildcardMatch(const char* name, const char* pattern, bool pattern_ascii) {
+  if (pattern_ascii && IsAscii(name)) {
+    return WildcardMatchUnits(name, pattern, [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+  }
+  const std::wstring wide_name = text::ToMatchText(name);
+  const std::wstring wide_pattern = text::ToMatchText(pattern);
+  return WildcardMatchUnits(wide_name.c_str(), wide_pattern.c_str(),
+                            [](wchar_t c) { return text::FoldCase(static_cast<char32_t>(c)); });
 }
 
 // "*" and "*.*" match every name, names without a point included, as they do on Windows.
@@ -115,18 +137,19 @@ class Fd {
 
 }  // namespace
 
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit) {
-  if (pattern.empty()) return;
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit, std::string* error) {
+  if (pattern.empty()) return true;
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return;
+  if (!d) return SetError(error, errno), false;
   const bool all = MatchesAll(pattern);
+  const bool pattern_ascii = IsAscii(pattern.c_str());
   const int dfd = ::dirfd(d);
   DirEntry entry;
   while (struct dirent* e = ::readdir(d)) {
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    if (!all && !WildcardMatch(name, pattern.c_str())) continue;
+    if (!all && !WildcardMatch(name, pattern.c_str(), pattern_ascii)) continue;
     uint32_t attrs = 0;
     if (name[0] == '.') attrs |= kAttrHidden;
     if ((attrs & kAttrHidden) && !(accepted & kAttrHidden)) continue;
@@ -158,6 +181,7 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (!visit(entry)) break;
   }
   ::closedir(d);
+  return true;
 }
 
 std::string FolderIdentity(const std::string& dir) {
@@ -177,15 +201,20 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& dir) {
+bool ForceDirectories(const std::string& dir, std::string* error) {
   std::string path = NoTrailingSlash(dir);
-  if (path.empty()) return false;
+  if (path.empty()) return SetError(error, ENOENT), false;
   if (DirectoryExists(path)) return true;
   auto slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) ForceDirectories(path.substr(0, slash));
-  ::mkdir(path.c_str(), 0777);
+  if (slash != std::string::npos && slash > 0) {
+    if (!ForceDirectories(path.substr(0, slash), error)) return false;
+  }
+  const int made = ::mkdir(path.c_str(), 0777);
+  const int err = errno;
   // Another thread may have created it meanwhile; only the outcome counts.
-  return DirectoryExists(path);
+  if (DirectoryExists(path)) return true;
+  SetError(error, made == 0 ? ENOTDIR : (err == EEXIST ? ENOTDIR : err));
+  return false;
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace, std::string* error) {
@@ -426,6 +455,19 @@ bool GetTimes(const std::string& path, FileTimes& times) {
   return true;
 }
 
+bool BirthTime(const std::string& path, int64_t& filetime) {
+  struct statx stx;
+  if (path.empty() || ::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &stx) != 0 ||
+      !(stx.stx_mask & STATX_BTIME)) {
+    return false;
+  }
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(stx.stx_btime.tv_sec);
+  ts.tv_nsec = static_cast<long>(stx.stx_btime.tv_nsec);
+  filetime = ToFileTime(ts);
+  return true;
+}
+
 bool CopyTimes(const std::string& from, const std::string& to) {
   FileTimes times;
   if (!GetTimes(from, times) || !FileExists(to)) return false;
@@ -454,18 +496,35 @@ bool ToDosDateTime(int64_t filetime, uint32_t& dos) {
   return true;
 }
 
-std::string ReadAll(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw FileError("Cannot open file \"" + path + "\". " + ErrorText(errno));
+std::string ReadAll(const std::string& path, int64_t max_bytes) {
+  const std::string where = " file \"" + path + "\". ";
+  auto refuse = [&](const std::string& why) { throw FileError("Cannot read" + where + why); };
+  // Looked at before the open, so that no FIFO or device is ever opened by name alone; the
+  // open file is looked at again in case the name changed in between.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    refuse("It is not a regular file.");
+  }
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) throw FileError("Cannot open" + where + ErrorText(errno));
+  if (::fstat(fd.get(), &st) != 0) refuse(ErrorText(errno));
+  if (!S_ISREG(st.st_mode)) refuse("It is not a regular file.");
+  if (st.st_size > max_bytes) {
+    refuse("The file is too large (" + std::to_string(st.st_size) + " bytes).");
+  }
   std::string data;
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw FileError("Cannot read file \"" + path + "\". " + ErrorText(errno));
+      refuse(ErrorText(errno));
     }
     if (n == 0) break;
+    // A file that grows while it is read stops at the limit all the same.
+    if (static_cast<int64_t>(data.size()) + n > max_bytes) {
+      refuse("The file is too large (more than " + std::to_string(max_bytes) + " bytes).");
+    }
     data.append(buffer, static_cast<size_t>(n));
   }
   return data;
@@ -478,6 +537,53 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
   if (!WriteFully(fd.get(), bytes.data(), bytes.size()) || !fd.Close()) {
     throw FileError("Cannot write file \"" + path + "\". " + ErrorText(errno));
   }
+}
+
+void WriteAtomically(const std::string& path, const std::string& bytes) {
+  const std::string where = " file \"" + path + "\". ";
+  struct stat old;
+  const bool exists = ::lstat(path.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) {
+    throw FileError("Cannot replace" + where + "It is not a regular file.");
+  }
+  std::string temp = path + ".XXXXXX";
+  std::vector<char> temp_name(temp.begin(), temp.end());
+  temp_name.push_back(0);
+  Fd fd(::mkostemp(temp_name.data(), O_CLOEXEC));
+  if (fd.get() < 0) throw FileError("Cannot create" + where + ErrorText(errno));
+  temp.assign(temp_name.data());
+  auto fail = [&](int err) {
+    ::unlink(temp.c_str());
+    throw FileError("Cannot write" + where + ErrorText(err));
+  };
+  // A new file stays as mkostemp made it, readable and writable by its owner alone.
+  if (exists) {
+    if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+      // Only the owner or root may give a file away; the content is what matters here.
+    }
+    ::fchmod(fd.get(), old.st_mode & 07777);
+  }
+  if (!WriteFully(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0) fail(errno);
+  if (!fd.Close()) fail(errno);
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+FileLock::FileLock(const std::string& path, int wait_ms) {
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  for (int waited = 0;; waited += 5) {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      return;
+    }
+    if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= wait_ms) return;
+    ::usleep(5000);
+  }
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 std::string ProgramPath(const char* argv0) {

@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <map>
 
+#include "deadline_posix.h"
 #include "platform/fs.h"
 #include "test_support.h"
 
@@ -135,6 +138,58 @@ TEST(FsPosixTest, TimesAndDosDateTime) {
   ASSERT_TRUE(ToDosDateTime(when, dos));
   EXPECT_EQ(dos, (((2001u - 1980u) << 9 | 2u << 5 | 3u) << 16) | (4u << 11 | 5u << 5 | 3u));
   EXPECT_FALSE(ToDosDateTime((315532799LL + 11644473600LL) * 10000000LL, dos));  // 1979
+}
+
+// Only regular files are read, without blocking on a FIFO and never past the limit, counted
+// in the bytes read: /dev/zero reports no size and never ends, a /proc file reports 0.
+// Each read runs in a child with a deadline, so a read that blocks fails instead of hanging.
+TEST(FsPosixTest, ReadAllTakesRegularFilesWithinTheLimitOnly) {
+  ScopedTempDir tmp;
+  ASSERT_EQ(::mkfifo(tmp.Sub("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", tmp.Sub("zero").c_str()), 0);
+  WriteBytes(tmp.Sub("ten"), "0123456789");
+  ASSERT_EQ(::symlink(tmp.Sub("ten").c_str(), tmp.Sub("link-to-ten").c_str()), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  struct sockaddr_un addr {};
+  addr.sun_family = AF_UNIX;
+  const std::string sock_path = tmp.Sub("sock");
+  ASSERT_LT(sock_path.size(), sizeof addr.sun_path);
+  std::copy(sock_path.begin(), sock_path.end(), addr.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr), 0);
+  const std::string not_regular = "It is not a regular file.";
+  const struct {
+    std::string path;
+    int64_t limit;
+    std::string result;  // the bytes, or the end of the error message
+  } cases[] = {
+      {tmp.Sub("ten"), 10, "0123456789"},
+      {tmp.Sub("link-to-ten"), 64, "0123456789"},
+      {tmp.Sub("ten"), 9, "The file is too large (10 bytes)."},
+      {tmp.Sub("fifo"), 64, not_regular},
+      {tmp.Sub("zero"), 64, not_regular},
+      {sock_path, 64, not_regular},
+      {tmp.Path(), 64, not_regular},
+      {"/proc/self/status", 16, "The file is too large (more than 16 bytes)."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string out = tmp.Sub("result");
+    const int code = test::RunInChild([&] {
+      std::string got;
+      try {
+        got = ReadAll(c.path, c.limit);
+      } catch (const FileError& e) {
+        got = e.what();
+      }
+      WriteBytes(out, got);
+      return 0;
+    });
+    ASSERT_EQ(code, 0) << "the read blocked";
+    const std::string got = test::ReadBytes(out);
+    EXPECT_EQ(got.substr(got.size() - std::min(got.size(), c.result.size())), c.result);
+  }
+  ::close(sock);
+  EXPECT_EQ(test::ReadBytes(tmp.Sub("ten")), "0123456789");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "platform/fs.h"
@@ -76,13 +77,21 @@ constexpr uint32_t kFilteredAttributes = kAttrHidden | kAttrSystem | kAttrDirect
 
 }  // namespace
 
-void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
-                     const std::function<bool(const DirEntry&)>& visit) {
-  if (pattern.empty()) return;
+bool EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_t accepted,
+                     const std::function<bool(const DirEntry&)>& visit, std::string* error) {
+  if (pattern.empty()) return true;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(LongPath(dir + pattern).c_str(), FindExInfoBasic, &data,
                                  FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    // An existing folder with no matching entry is no failure.
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
+      if (dir.empty() || DirectoryExists(dir)) return true;
+    }
+    if (error != nullptr) *error = SystemMessage(code);
+    return false;
+  }
   const uint32_t excluded = ~accepted & kFilteredAttributes;
   do {
     const std::wstring name = data.cFileName;
@@ -94,6 +103,7 @@ void EnumerateFolder(const std::string& dir, const std::string& pattern, uint32_
     if (!visit(entry)) break;
   } while (FindNextFileW(find, &data));
   FindClose(find);
+  return true;
 }
 
 std::string FolderIdentity(const std::string& dir) {
@@ -125,9 +135,12 @@ bool DirectoryExists(const std::string& path) {
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool ForceDirectories(const std::string& dir) {
+bool ForceDirectories(const std::string& dir, std::string* error) {
   const std::string path = StripTrailingDelimiters(dir);
-  if (path.empty()) return false;
+  if (path.empty()) {
+    if (error != nullptr) *error = SystemMessage(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   if (DirectoryExists(path)) return true;
   const auto cut = path.find_last_of("\\/");
   if (cut != std::string::npos && cut > 0) {
@@ -135,11 +148,15 @@ bool ForceDirectories(const std::string& dir) {
     // A drive ("C:") or a server name ("\\server") ends the climb.
     const bool top = (parent.size() == 2 && parent[1] == ':') ||
                      parent.find_first_not_of("\\/") == std::string::npos;
-    if (!top) ForceDirectories(parent);
+    if (!top && !ForceDirectories(parent, error)) return false;
   }
-  CreateDirectoryW(LongPath(path).c_str(), nullptr);
+  const BOOL made = CreateDirectoryW(LongPath(path).c_str(), nullptr);
+  const DWORD code = made ? ERROR_DIRECTORY : GetLastError();
   // Another thread may have created it meanwhile; only the outcome counts.
-  return DirectoryExists(path);
+  if (DirectoryExists(path)) return true;
+  if (error != nullptr)
+    *error = SystemMessage(code == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : code);
+  return false;
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to, bool replace, std::string* error) {
@@ -337,6 +354,13 @@ bool GetTimes(const std::string& path, FileTimes& times) {
   return true;
 }
 
+bool BirthTime(const std::string& path, int64_t& filetime) {
+  FileTimes times;
+  if (!GetTimes(path, times)) return false;
+  filetime = times.creation;
+  return true;
+}
+
 bool CopyTimes(const std::string& from, const std::string& to) {
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
   // Attribute access is all the times need; it also works on a read-only target.
@@ -371,10 +395,19 @@ bool ToDosDateTime(int64_t filetime, uint32_t& dos) {
   return true;
 }
 
-std::string ReadAll(const std::string& path) {
+std::string ReadAll(const std::string& path, int64_t max_bytes) {
   Handle h(CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.Valid()) ThrowFileError("Cannot open file", path, GetLastError());
+  auto refuse = [&](const std::string& why) {
+    throw FileError("Cannot read file \"" + path + "\". " + why);
+  };
+  // A pipe, the console or another device answers a read by waiting or without end.
+  if (GetFileType(h.Get()) != FILE_TYPE_DISK) refuse("It is not a regular file.");
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(h.Get(), &size) && size.QuadPart > max_bytes) {
+    refuse("The file is too large (" + std::to_string(size.QuadPart) + " bytes).");
+  }
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -383,6 +416,9 @@ std::string ReadAll(const std::string& path) {
       ThrowFileError("Cannot read file", path, GetLastError());
     }
     if (got == 0) break;
+    if (static_cast<int64_t>(bytes.size()) + got > max_bytes) {
+      refuse("The file is too large (more than " + std::to_string(max_bytes) + " bytes).");
+    }
     bytes.append(chunk, got);
   }
   return bytes;
@@ -410,6 +446,79 @@ void WriteAll(const std::string& path, const std::string& bytes, bool append) {
     }
     done += wrote;
   }
+}
+
+void WriteAtomically(const std::string& path, const std::string& bytes) {
+  const DWORD attr = Attributes(path);
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw FileError("Cannot replace file \"" + path + "\". It is not a regular file.");
+  }
+  std::random_device random;
+  std::wstring temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".~%08x%08x", random(), random());
+    temp = LongPath(path + suffix);
+    h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file", path, GetLastError());
+  DWORD code = NO_ERROR;
+  {
+    Handle file(h);
+    size_t done = 0;
+    while (code == NO_ERROR && done < bytes.size()) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+      DWORD wrote = 0;
+      if (!WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) {
+        code = GetLastError();
+      }
+      done += wrote;
+    }
+    if (code == NO_ERROR && !FlushFileBuffers(file.Get())) code = GetLastError();
+  }
+  // An existing file keeps its security descriptor: ReplaceFileW carries it over.
+  if (code == NO_ERROR && attr != INVALID_FILE_ATTRIBUTES) {
+    if (!ReplaceFileW(LongPath(path).c_str(), temp.c_str(), nullptr,
+                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      code = GetLastError();
+    }
+  } else if (code == NO_ERROR &&
+             !MoveFileExW(temp.c_str(), LongPath(path).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    code = GetLastError();
+  }
+  if (code != NO_ERROR) {
+    DeleteFileW(temp.c_str());
+    ThrowFileError("Cannot write file", path, code);
+  }
+}
+
+FileLock::FileLock(const std::string& path, int wait_ms) {
+  // The mutex is named after the path in capitals (Windows names ignore letter case);
+  // backslashes cannot stand in a kernel object's name.
+  std::wstring name = L"Local\\orvelle-lock-";
+  std::wstring full = Widen(path);
+  std::wstring buffer(32768, L'\0');
+  const DWORD n =
+      GetFullPathNameW(full.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
+  if (n > 0 && n < buffer.size()) full.assign(buffer.data(), n);
+  CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+  for (wchar_t c : full) name += c == L'\\' ? L'/' : c;
+  if (name.size() > 250) name.resize(250);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return;
+  handle_ = mutex;
+  const DWORD got = WaitForSingleObject(mutex, static_cast<DWORD>(wait_ms));
+  // An abandoned mutex (its holder died) is ours now all the same.
+  held_ = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+}
+
+FileLock::~FileLock() {
+  if (handle_ == nullptr) return;
+  if (held_) ReleaseMutex(static_cast<HANDLE>(handle_));
+  CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 std::string ProgramPath(const char* argv0) {

@@ -7,8 +7,9 @@
 namespace orvelle::shell {
 
 // Opens `target` (a file, folder, web or mailto address) with the default program.
-// Win32: ShellExecuteW with the default verb; POSIX: xdg-open started detached, nothing when
-// it is absent. Failures are not reported.
+// Win32: ShellExecuteW with the default verb. POSIX, where only console runs exist: nothing
+// is started; the address is printed on standard error ("orvelle: to open: ADDRESS",
+// escaped as log lines are, blanks as %20). Failures are not reported.
 void Open(const std::string& target);
 
 // Tests replace the shell with a recorder; an empty function restores the real shell.

@@ -29,4 +29,35 @@ std::string LowerCase(const std::string& utf8);
 // Only the letters a..z are folded (the comparison some rules ask for explicitly).
 bool SameTextAscii(const std::string& a, const std::string& b);
 
+// Simple case folding of one code point, for comparing names without regard to letter case
+// in every script: Unicode's case folding (CaseFolding.txt, status C and S) on POSIX, the
+// system's own upper and lower case mapping on Windows. "Ä" and "ä" fold alike.
+char32_t FoldCase(char32_t cp);
+
+// Text for matching as wide characters: UTF-32 on POSIX, UTF-16 on Windows. On POSIX a byte
+// that is no UTF-8 becomes U+DC80 plus its value, which no valid text holds, and
+// FromMatchText gives it back as that byte.
+std::wstring ToMatchText(const std::string& utf8);
+std::string FromMatchText(const std::wstring& wide);
+
+// Decodes the UTF-8 sequence at `pos` into `cp` and moves past it. A byte that does not
+// begin a valid sequence (overlong forms, surrogates and values above U+10FFFF included)
+// gives false, its own value in `cp`, and is passed over alone. False at the end too, with
+// `pos` unchanged.
+bool NextCodePoint(const std::string& s, size_t& pos, char32_t& cp);
+
+// A text made safe for one line of a log or report, and readable back exactly: control
+// characters (U+0000..U+001F, U+007F..U+009F), the line and paragraph separators and the
+// bidirectional controls, and every byte that is not part of valid UTF-8, are written as
+// %XX, one per byte (hex digits in capitals); a "%" that two hex digits follow is written
+// %25. Every other character stays as it is.
+std::string EscapeLine(const std::string& bytes);
+// The exact bytes an EscapeLine text came from: every %XX becomes its byte.
+std::string UnescapeLine(const std::string& line);
+// Appends bytes[from, to) to `out` as %XX, one per byte, as EscapeLine writes them.
+void AppendPercentBytes(std::string& out, const std::string& bytes, size_t from, size_t to);
+// Utf8ToAnsi for an EscapeLine text: a character the ANSI code page cannot hold is written
+// as %XX of its UTF-8 bytes rather than as "?", so the written line reads back exactly too.
+std::string EscapedLineToAnsi(const std::string& line);
+
 }  // namespace orvelle::text

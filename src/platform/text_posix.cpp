@@ -2,12 +2,15 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/text.h"
+#include "platform/text_ansi.h"
 
 namespace orvelle::text {
 namespace {
@@ -15,50 +18,12 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr char32_t kEnd = 0xFFFFFFFF;
 
-// Decodes one code point at `pos` and advances it; invalid or overlong sequences, surrogates
-// and values above U+10FFFF give U+FFFD and consume one byte.
+// One code point at `pos`, advancing past it; a byte that starts no valid sequence gives
+// U+FFFD (and one byte is consumed); the end gives kEnd.
 char32_t DecodeUtf8(const std::string& s, size_t& pos) {
   if (pos >= s.size()) return kEnd;
-  const auto b0 = static_cast<unsigned char>(s[pos]);
-  if (b0 < 0x80) {
-    ++pos;
-    return b0;
-  }
-  // The lead byte gives the sequence length and the smallest value it may encode.
-  int extra = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    extra = 1;
-    min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2;
-    min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3;
-    min = 0x10000;
-  } else {
-    ++pos;
-    return kReplacement;
-  }
-  char32_t cp = b0 & (0x3F >> extra);
-  if (pos + extra >= s.size()) {
-    ++pos;
-    return kReplacement;
-  }
-  for (int i = 1; i <= extra; ++i) {
-    const auto b = static_cast<unsigned char>(s[pos + i]);
-    if ((b & 0xC0) != 0x80) {
-      ++pos;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return kReplacement;
-  }
-  pos += extra + 1;
-  return cp;
+  char32_t cp = 0;
+  return NextCodePoint(s, pos, cp) ? cp : kReplacement;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -78,6 +43,21 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
+
+struct FoldRun {
+  char32_t first;
+  char32_t last;
+  int stride;
+  int offset;
+};
+
+constexpr FoldRun kFoldRuns[] = {
+#include "platform/case_fold_table.inc"
+};
+
+// Bytes that are no UTF-8 become these, one each, in matching text.
+constexpr char32_t kRawByteBase = 0xDC00;
+static_assert(sizeof(wchar_t) == 4, "matching text holds one code point per wide character");
 
 // Simple one-to-one case mapping for the scripts a file name is likely to use; the same on
 // every machine, whatever locales are installed.
@@ -261,6 +241,42 @@ std::string AnsiToUtf8(const std::string& ansi) {
   return Convert(ansi, "UTF-8", LocaleCodeset().c_str(), "\xEF\xBF\xBD", false);
 }
 
+namespace {
+
+class IconvCharEncoder : public AnsiCharEncoder {
+ public:
+  explicit IconvCharEncoder(iconv_t cd) : cd_(cd) {}
+  ~IconvCharEncoder() override { iconv_close(cd_); }
+  bool Encode(const std::string& utf8_char, std::string& out) override {
+    char in[4];
+    char converted[16];
+    const size_t length = std::min(utf8_char.size(), sizeof in);
+    std::copy(utf8_char.begin(), utf8_char.begin() + static_cast<std::ptrdiff_t>(length), in);
+    char* src = in;
+    size_t src_left = length;
+    char* dst = converted;
+    size_t dst_left = sizeof converted;
+    if (iconv(cd_, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) || src_left != 0) {
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+      return false;
+    }
+    out.append(converted, sizeof converted - dst_left);
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+std::unique_ptr<AnsiCharEncoder> MakeAnsiCharEncoder() {
+  if (AnsiIsUtf8()) return nullptr;
+  iconv_t cd = iconv_open(LocaleCodeset().c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  return std::make_unique<IconvCharEncoder>(cd);
+}
+
 std::string Utf16LeToUtf8(const std::string& bytes) { return Utf16ToUtf8(bytes, false); }
 std::string Utf16BeToUtf8(const std::string& bytes) { return Utf16ToUtf8(bytes, true); }
 
@@ -283,6 +299,43 @@ std::string Utf8ToUtf16Le(const std::string& utf8) {
   return out;
 }
 
+char32_t FoldCase(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 0x20 : cp;
+  const FoldRun* end = std::end(kFoldRuns);
+  const FoldRun* run = std::upper_bound(std::begin(kFoldRuns), end, cp,
+                                        [](char32_t c, const FoldRun& r) { return c < r.first; });
+  if (run == std::begin(kFoldRuns)) return cp;
+  --run;
+  if (cp > run->last || (cp - run->first) % static_cast<char32_t>(run->stride) != 0) return cp;
+  return static_cast<char32_t>(static_cast<int64_t>(cp) + run->offset);
+}
+
+std::wstring ToMatchText(const std::string& utf8) {
+  std::wstring out;
+  out.reserve(utf8.size());
+  size_t pos = 0;
+  char32_t cp = 0;
+  while (pos < utf8.size()) {
+    const bool valid = NextCodePoint(utf8, pos, cp);
+    out += static_cast<wchar_t>(valid ? cp : kRawByteBase | cp);
+  }
+  return out;
+}
+
+std::string FromMatchText(const std::wstring& wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (wchar_t w : wide) {
+    const auto cp = static_cast<char32_t>(w);
+    if (cp >= kRawByteBase + 0x80 && cp <= kRawByteBase + 0xFF) {
+      out += static_cast<char>(cp & 0xFF);
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
 int CompareTextI(const std::string& a, const std::string& b) {
   size_t pa = 0;
   size_t pb = 0;
@@ -293,8 +346,8 @@ int CompareTextI(const std::string& a, const std::string& b) {
       if (ca == cb) return 0;
       return ca == kEnd ? -1 : 1;
     }
-    const char32_t fa = ToUpperCp(ca);
-    const char32_t fb = ToUpperCp(cb);
+    const char32_t fa = FoldCase(ca);
+    const char32_t fb = FoldCase(cb);
     if (fa != fb) return fa < fb ? -1 : 1;
   }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/text.h"
@@ -31,6 +32,43 @@ TEST(TextTest, CompareFoldsLettersBeyondAscii) {
   EXPECT_GT(CompareTextI("abcd", "ABC"), 0);
   EXPECT_LT(CompareTextI("", "a"), 0);
   EXPECT_FALSE(SameTextI("Source ", "Source"));
+}
+
+// Unicode's simple case folding, from the table generated from CaseFolding.txt.
+TEST(TextTest, FoldCaseCoversEveryScript) {
+  const struct {
+    char32_t in;
+    char32_t out;
+  } cases[] = {
+      {U'A', U'a'},
+      {U'a', U'a'},
+      {U'\u00C4', U'\u00E4'},  // Ä
+      {U'\u00E4', U'\u00E4'},
+      {U'\u00DF', U'\u00DF'},
+      {U'\u1E9E', U'\u00DF'},  // ẞ
+      {U'\u03A3', U'\u03C3'},
+      {U'\u03C2', U'\u03C3'},  // Σ, ς
+      {U'\u0416', U'\u0436'},
+      {U'\u0531', U'\u0561'},  // Ж, Ա
+      {U'\u10A0', U'\u2D00'},
+      {U'\u212A', U'k'},  // Ⴀ, Kelvin
+      {U'\u017F', U's'},
+      {U'\uFF21', U'\uFF41'},  // ſ, Ａ
+      {U'\uAB70', U'\u13A0'},
+      {U'\U00010400', U'\U00010428'},  // Cherokee, Deseret
+      {U'\U0001E900', U'\U0001E922'},
+      {U'1', U'1'},
+      {U'\u4E2D', U'\u4E2D'},  // Adlam, 中
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(static_cast<uint32_t>(FoldCase(c.in)), static_cast<uint32_t>(c.out))
+        << std::hex << static_cast<uint32_t>(c.in);
+  }
+  // Bytes that are no UTF-8 survive the way through matching text.
+  const std::string raw = "a\xFF\xC3\x84\xC3";
+  EXPECT_EQ(ToMatchText(raw),
+            (std::wstring{L'a', wchar_t(0xDCFF), wchar_t(0xC4), wchar_t(0xDCC3)}));
+  EXPECT_EQ(FromMatchText(ToMatchText(raw)), raw);
 }
 
 TEST(TextTest, UpperAndLowerCase) {

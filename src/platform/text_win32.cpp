@@ -1,6 +1,8 @@
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
+#include "platform/text_ansi.h"
 #include "platform/win32_util.h"
 
 namespace orvelle::text {
@@ -52,6 +54,35 @@ std::string Utf8ToAnsi(const std::string& utf8) {
   return out;
 }
 
+namespace {
+
+class CodePageCharEncoder : public AnsiCharEncoder {
+ public:
+  explicit CodePageCharEncoder(UINT code_page) : code_page_(code_page) {}
+  bool Encode(const std::string& utf8_char, std::string& out) override {
+    const std::wstring wide = Widen(utf8_char);
+    char converted[8];
+    BOOL lacks = FALSE;
+    const int n = WideCharToMultiByte(code_page_, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                      static_cast<int>(wide.size()), converted, sizeof converted,
+                                      nullptr, &lacks);
+    if (n <= 0 || lacks) return false;
+    out.append(converted, static_cast<size_t>(n));
+    return true;
+  }
+
+ private:
+  UINT code_page_;
+};
+
+}  // namespace
+
+std::unique_ptr<AnsiCharEncoder> MakeAnsiCharEncoder() {
+  const UINT acp = GetACP();
+  if (acp == CP_UTF8) return nullptr;
+  return std::make_unique<CodePageCharEncoder>(acp);
+}
+
 std::string AnsiToUtf8(const std::string& ansi) {
   if (ansi.empty()) return std::string();
   const int n =
@@ -74,6 +105,33 @@ std::string Utf8ToUtf16Le(const std::string& utf8) {
   }
   return out;
 }
+
+char32_t FoldCase(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 0x20 : cp;
+  if (cp > 0xFFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return cp;
+  // The system's mapping, once for every unit: upper case first, so that letters with
+  // several lower forms (the long s, the final sigma) meet their usual one.
+  static const std::vector<wchar_t> table = [] {
+    std::vector<wchar_t> folded(0x10000);
+    for (size_t c = 0; c < folded.size(); ++c) {
+      wchar_t unit = static_cast<wchar_t>(c);
+      if (c < 0xD800 || c > 0xDFFF) {
+        wchar_t upper = unit;
+        wchar_t lower = unit;
+        if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &upper, 1) == 1 &&
+            LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, &upper, 1, &lower, 1) == 1) {
+          unit = lower;
+        }
+      }
+      folded[c] = unit;
+    }
+    return folded;
+  }();
+  return table[cp];
+}
+
+std::wstring ToMatchText(const std::string& utf8) { return Widen(utf8); }
+std::string FromMatchText(const std::wstring& wide) { return Narrow(wide); }
 
 int CompareTextI(const std::string& a, const std::string& b) {
   // UTF-8 byte order is code-point order, so comparing the folded texts bytewise orders them

@@ -56,6 +56,8 @@ TEST(TextWin32, AnsiCodePage) {
   // No look-alike: a character the code page lacks becomes "?".
   EXPECT_EQ(Utf8ToAnsi("\xC4\x81\xD0\x96"), "??");
   EXPECT_EQ(Utf8ToAnsi(""), "");
+  // A log line keeps what the code page holds and writes the rest as its UTF-8 bytes.
+  EXPECT_EQ(EscapedLineToAnsi("caf\xC3\xA9 \xC5\x82\xD0\x96 %0A"), "caf\xE9 %C5%82%D0%96 %0A");
 }
 
 }  // namespace

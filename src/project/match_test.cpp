@@ -62,6 +62,38 @@ TEST(MatchTest, RegExtCasesAndBrokenPatternsAccept) {
   EXPECT_TRUE(TkxMatchBase().IsMatch("anything", "nothing"));
 }
 
+// Letter case is ignored in every script, for masks and for "RegExt" alike, and a letter
+// outside ASCII is one character for "?" and ranges.
+TEST(MatchTest, LetterCaseIsIgnoredBeyondAscii) {
+  TkxMatch match;
+  const struct {
+    const char* path;
+    const char* pattern;
+    bool mask;  // a file mask, else a regular expression
+    bool accepted;
+  } cases[] = {
+      {"/db/\xC3\x84rger.mdb", "\xC3\xA4*.mdb", true, true},     // Ärger / ä*
+      {"/db/\xC3\xA4rger.mdb", "\xC3\x84RGER.MDB", true, true},  // ärger / ÄRGER
+      {"/db/\xC3\xBC"
+       "ber.accdb",
+       "\xC3\x9C*.*db", true, true},  // über / Ü*
+      {"/db/\xCE\xA3\xCE\xA5\xCE\x9D.mdb", "\xCF\x83\xCF\x85\xCE\xBD.mdb", true,
+       true},  // ΣΥΝ / συν
+      {"/db/\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.mdb", "\xD0\xBE\xD1\x82*", true,
+       true},                                                             // Отчёт / от*
+      {"/db/\xC3\xA9t\xC3\xA9.mdb", "?t?.mdb", true, true},               // été: "?" is é
+      {"/db/\xC3\x84rger.mdb", "^/db/\xC3\xA4rger\\.mdb$", false, true},  // RegExt
+      {"/db/\xC3\x84rger.mdb", "/[\xC3\xA0-\xC3\xBE]rger", false, true},  // à-þ holds Ä
+      {"/db/Arger.mdb", "\xC3\xA4*.mdb", true, false},                    // A is no Ä
+      {"/db/\xC3\x84rger.mdb", "\xC3\xA4*.mdb", true, true},
+  };
+  for (const auto& c : cases) {
+    const std::string pattern = c.mask ? WildcardToRegex(c.pattern) : std::string(c.pattern);
+    EXPECT_EQ(match.IsMatch(c.path, pattern), c.accepted) << c.path << " " << c.pattern;
+  }
+  EXPECT_FALSE(regex::RegexIsMatch("\xC3\x84", "\xC3\xA4", 0));  // only when asked
+}
+
 TEST(RegexTest, TestReplaceAndOptions) {
   EXPECT_EQ(regex::RegexReplace("file:///data/a.mdb", "^file:/*", "", 0), "data/a.mdb");
   EXPECT_EQ(regex::RegexReplace("FILE:///data", "^file:/*", "", 0), "FILE:///data");  // case counts

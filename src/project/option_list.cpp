@@ -126,12 +126,7 @@ void TkxOptionList::Clear() {
 void TkxOptionList::Load(const std::string& path) {
   // A project is a few lines; refusing anything far larger keeps a stray file from
   // exhausting memory (a file of line breaks costs dozens of bytes per byte).
-  const int64_t size = fs::FileSize(path);
-  if (size > kMaxFileBytes) {
-    throw fs::FileError("Cannot read file \"" + path + "\". The file is too large (" +
-                        std::to_string(size) + " bytes).");
-  }
-  SetText(DecodeFileBytes(fs::ReadAll(path)));
+  SetText(DecodeFileBytes(fs::ReadAll(path, kMaxFileBytes)));
 }
 
 void TkxOptionList::Save(const std::string& path) const {

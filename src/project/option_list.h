@@ -21,8 +21,8 @@ class TkxOptionList {
   void SetText(const std::string& text);
   std::vector<std::string> Lines() const;
   void Clear();
-  // Throws fs::FileError; on failure the list keeps its content. Files larger than
-  // kMaxFileBytes are refused.
+  // Throws fs::FileError; on failure the list keeps its content. Only a regular file of at
+  // most kMaxFileBytes is read (fs::ReadAll).
   void Load(const std::string& path);
   static constexpr int64_t kMaxFileBytes = 4 << 20;
   void Save(const std::string& path) const;

@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "project/file_address.h"
 
 namespace orvelle {
 
@@ -76,7 +77,9 @@ TkxProject::~TkxProject() {
   try {
     std::string out;
     for (const auto& path : RecentProjects) out += path + "\r\n";
-    fs::WriteAll(RecentListPath(), text::Utf8ToAnsi(out));
+    // Replaced whole, so that a run starting meanwhile never reads half a list; a path that
+    // is not a regular file is left alone.
+    fs::WriteAtomically(RecentListPath(), text::Utf8ToAnsi(out));
   } catch (...) {
     // The program's folder may be read-only; the list is then simply not kept.
   }
@@ -109,10 +112,12 @@ bool TkxProject::RunAndClose() const {
 std::string TkxProject::GetOption(const std::string& name) const { return options_.GetValue(name); }
 
 std::string TkxProject::TargetFolder() const {
-  std::string folder = Target();
+  // A "file:" address names a local folder, as it does in "Source"; created under its own
+  // name it would leave a folder called "file:" in the working folder.
+  std::string folder = FileAddressToPath(Target());
   // An empty target names no folder: it stays empty rather than becoming the root.
   if (folder.empty()) return folder;
-  if (TargetDelimiter == kPathDelim && !fs::DirectoryExists(folder)) {
+  if (TargetDelimiter == kPathDelim && !IsNonLocalAddress(folder) && !fs::DirectoryExists(folder)) {
     fs::ForceDirectories(folder);  // a failure shows when the first file is written
   }
   if (folder.back() != TargetDelimiter) folder += TargetDelimiter;
@@ -165,11 +170,13 @@ void TkxProject::OpenProject(bool file_known) {
     ProjectFile = chosen;
   }
   if (IsProjectFileName(ProjectFile)) {
+    LoadError.clear();
     try {
       options_.Load(ProjectFile);
       AddRecent();
-    } catch (...) {
+    } catch (const std::exception& e) {
       // A project that cannot be read leaves the options as they were.
+      LoadError = e.what();
     }
   } else if (!CommandOptions.empty()) {
     options_.SetText(CommandOptions);

@@ -61,7 +61,9 @@ class TkxProject {
   TkxOverwrite IsOverwrite() const;
   bool RunAndClose() const;
   std::string GetOption(const std::string& name) const;
-  // "Target" with the delimiter appended; a missing local folder is created first.
+  // "Target" with the delimiter appended; a missing local folder is created first. A
+  // "file:" address is read as the local path it names; another address ("http://") is
+  // returned as it stands and nothing is created for it.
   std::string TargetFolder() const;
   std::string RecentListPath() const;
   // The program's path with its extension replaced by ProjectExt.
@@ -71,6 +73,8 @@ class TkxProject {
   std::string ProjectFile;
   std::vector<std::string> RecentProjects;
   std::string CommandOptions;
+  // Why the last project file opened could not be loaded; empty when it loaded.
+  std::string LoadError;
   const std::string& ExePath() const { return exe_path_; }
   const std::string& FirstArg() const { return first_arg_; }
 

@@ -303,6 +303,22 @@ TEST_F(ProjectTest, TargetFolder) {
   project->Options().SetValue("Target", "");
   EXPECT_EQ(project->TargetFolder(), "");
 
+  // A "file:" address is the folder it names, as in "Source"; another address is no folder
+  // and nothing is made for it.
+#ifdef _WIN32
+  std::string address = "file:///" + dir_.Sub("by-address");
+  for (char& c : address) c = c == '\\' ? '/' : c;
+#else
+  const std::string address = "file://" + dir_.Sub("by-address");
+#endif
+  project->Options().SetValue("Target", address);
+  EXPECT_EQ(project->TargetFolder(), dir_.Sub("by-address") + kPathDelim);
+  EXPECT_TRUE(fs::DirectoryExists(dir_.Sub("by-address")));
+  EXPECT_FALSE(fs::DirectoryExists("file:"));
+  project->Options().SetValue("Target", "http://example.org/out");
+  EXPECT_EQ(project->TargetFolder(), "http://example.org/out" + std::string(1, kPathDelim));
+  EXPECT_FALSE(fs::DirectoryExists("http:"));
+
   project->TargetDelimiter = '|';  // not a local folder: nothing is created
   project->Options().SetValue("Target", dir_.Sub("remote"));
   EXPECT_EQ(project->TargetFolder(), dir_.Sub("remote") + "|");

@@ -1,10 +1,12 @@
 #include "ui/info.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include "engine/app.h"
@@ -20,6 +22,8 @@ namespace orvelle {
 namespace {
 
 // State file layout, stored as 2-byte characters (UTF-16 LE of ASCII):
+//   line 0: "k=" and the key in decimal, the installation number taken at the first save
+//           (older files have no such line: their key is worked out from the folder)
 //   line 1: 16 hex digits, a keyed check value of the plain text
 //   line 2: the plain text (name=value lines joined by CR LF, UTF-8) XOR a keyed stream, in hex
 // A reader with another key computes another check value and takes nothing.
@@ -121,13 +125,32 @@ std::string TkxInfo::ScrambleState(const std::vector<std::string>& lines, int32_
   return AsciiToUtf16(std::string(check) + "\r\n" + ToHex(KeyStreamXor(plain, key)));
 }
 
+std::string TkxInfo::StoredState(const std::vector<std::string>& lines, int32_t key) {
+  return AsciiToUtf16("k=" + std::to_string(key) + "\r\n") + ScrambleState(lines, key);
+}
+
+bool TkxInfo::StoredKey(const std::string& stored, int32_t& key) {
+  std::string ascii;
+  if (!Utf16ToAscii(stored.substr(0, 2 * 16), ascii) || ascii.compare(0, 2, "k=") != 0) {
+    return false;
+  }
+  const size_t end = ascii.find("\r\n");
+  if (end == std::string::npos) return false;
+  auto [ptr, ec] = std::from_chars(ascii.data() + 2, ascii.data() + end, key);
+  return ec == std::errc() && ptr == ascii.data() + end;
+}
+
 bool TkxInfo::UnscrambleState(const std::string& stored, int32_t key,
                               std::vector<std::string>& lines) {
   lines.clear();
   std::string ascii, cipher;
-  if (!Utf16ToAscii(stored, ascii) || ascii.size() < 18 || ascii.compare(16, 2, "\r\n") != 0) {
-    return false;
+  if (!Utf16ToAscii(stored, ascii)) return false;
+  if (ascii.compare(0, 2, "k=") == 0) {
+    const size_t end = ascii.find("\r\n");
+    if (end == std::string::npos) return false;
+    ascii.erase(0, end + 2);
   }
+  if (ascii.size() < 18 || ascii.compare(16, 2, "\r\n") != 0) return false;
   if (!FromHex(ascii.substr(18), cipher)) return false;
   const std::string plain = KeyStreamXor(cipher, key);
   char check[17];
@@ -154,6 +177,14 @@ bool SameNameAscii(const std::string& line, const std::string& name) {
     }
   }
   return true;
+}
+
+// A non-empty entry `name`.
+bool HasEntry(const std::vector<std::string>& lines, const std::string& name) {
+  for (const auto& line : lines) {
+    if (SameNameAscii(line, name) && line.size() > name.size() + 1) return true;
+  }
+  return false;
 }
 
 // "?" becomes "%3F" so the text cannot end the query early; bytes outside printable ASCII
@@ -188,43 +219,86 @@ std::string QuoteItem(const std::string& item) {
 
 }  // namespace
 
+int32_t TkxInfo::FolderInstallNo(const std::string& folder, bool keep_utc) {
+  int64_t born = 0;
+  if (!fs::BirthTime(folder, born)) return TkxFileUtils::GetFileDosTime(folder, true, keep_utc);
+  if (!keep_utc) born = fs::ToLocalTime(born);
+  uint32_t dos = 0;
+  if (!fs::ToDosDateTime(born, dos)) return -1;
+  return static_cast<int32_t>(dos);
+}
+
 TkxInfo::TkxInfo(std::string exe_path) : exe_path_(std::move(exe_path)) {
   const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(exe_path_));
-  // Where the folder's creation time is its status-change time (POSIX), a new entry moves
-  // it; the state file is therefore created before the key is read, not at the first save.
-  try {
-    const std::string path = StateFileName();
-    if (fs::DirectoryExists(folder) && !fs::FileExists(path)) fs::WriteAll(path, "");
-  } catch (const std::exception&) {
+  // The key is taken once, from the folder's birth time, and then kept in the state file:
+  // the status-change time that older versions took (and that some systems still give as
+  // the creation time) moves whenever a file comes or goes beside the program. A state
+  // written under that older key is still read, and written anew under the kept one.
+  install_no_local_ = FolderInstallNo(folder, false);
+  install_no_ = FolderInstallNo(folder, true);
+  legacy_keys_[0] = TkxFileUtils::GetFileDosTime(folder, true, true);
+  legacy_keys_[1] = TkxFileUtils::GetFileDosTime(folder, true, false);
+  {
+    fs::FileLock lock(StateFileName());
+    LoadState();
   }
-  install_no_local_ = TkxFileUtils::GetFileDosTime(folder, true, false);
-  install_no_ = TkxFileUtils::GetFileDosTime(folder, true, true);
-  LoadState();
   AddCount("R", 1);
 }
 
-TkxInfo::~TkxInfo() { SaveState(); }
+TkxInfo::~TkxInfo() {
+  fs::FileLock lock(StateFileName());
+  ReloadState();
+  SaveState();
+}
 
 std::string TkxInfo::StateFileName() const { return ChangeFileExt(exe_path_, ".ext"); }
 
-void TkxInfo::LoadState() {
-  int32_t key = install_no_;
-  for (;;) {
-    state_.clear();
-    try {
-      const std::string path = StateFileName();
-      if (fs::FileExists(path)) UnscrambleState(TkxFileUtils::ReadFileText(path, 2), key, state_);
-    } catch (const std::exception&) {
-      state_.clear();
-    }
-    if (!GetState("R").empty()) break;
-    if (key == install_no_ && install_no_local_ != install_no_) {
-      key = install_no_local_;
-      continue;
-    }
-    state_.clear();
-    break;
+bool TkxInfo::ReadStateFile(std::vector<std::string>& lines,
+                            std::optional<int32_t>* kept_key) const {
+  lines.clear();
+  std::string stored;
+  try {
+    const std::string path = StateFileName();
+    if (!fs::FileExists(path)) return false;
+    stored = TkxFileUtils::ReadFileText(path, 2, kMaxStateBytes);
+  } catch (const std::exception&) {
+    return false;
   }
+  // A file that names its key is read with that key alone; an older one with the keys
+  // worked out from the folder.
+  std::vector<int32_t> keys;
+  int32_t stored_key = 0;
+  if (StoredKey(stored, stored_key)) {
+    keys.push_back(stored_key);
+  } else {
+    for (int32_t key : {install_no_, install_no_local_, legacy_keys_[0], legacy_keys_[1]}) {
+      if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+    }
+  }
+  for (int32_t key : keys) {
+    if (UnscrambleState(stored, key, lines) && HasEntry(lines, "R")) {
+      if (kept_key != nullptr && key == stored_key && keys.size() == 1) *kept_key = key;
+      return true;
+    }
+  }
+  lines.clear();
+  return false;
+}
+
+void TkxInfo::LoadState() {
+  // A state that cannot be read with any key is dropped; one that names its key keeps it.
+  std::optional<int32_t> kept_key;
+  ReadStateFile(state_, &kept_key);
+  if (kept_key) install_no_ = install_no_local_ = *kept_key;
+  SetState("v", "2");
+}
+
+void TkxInfo::ReloadState() {
+  // Another run may have counted since: its counts are the starting point. A file that is
+  // gone or unreadable leaves what this run knows.
+  std::vector<std::string> lines;
+  if (!ReadStateFile(lines, nullptr)) return;
+  state_ = std::move(lines);
   SetState("v", "2");
 }
 
@@ -233,7 +307,12 @@ void TkxInfo::SaveState() {
   try {
     const std::string path = StateFileName();
     if (fs::FileExists(path)) fs::ClearReadOnly(path);
-    TkxFileUtils::WriteFileText(path, ScrambleState(state_, install_no_), 2, false);
+    const std::string text = StoredState(state_, install_no_);
+    const std::string folder = ExtractFilePath(path);
+    if (!folder.empty() && !fs::DirectoryExists(folder)) return;
+    // Written whole beside the old file and renamed over it: a run reading it meanwhile
+    // sees the old counts or the new, never an empty file it would start again from.
+    fs::WriteAtomically(path, text);
   } catch (const std::exception&) {
   }
 }
@@ -256,6 +335,9 @@ void TkxInfo::SetState(const std::string& name, const std::string& value) {
 }
 
 void TkxInfo::AddCount(const std::string& name, int64_t amount) {
+  // Runs side by side each add to what the file holds now, one after the other.
+  fs::FileLock lock(StateFileName());
+  ReloadState();
   const std::string stored = GetState(name);
   int64_t value = 0;
   const char* end = stored.data() + stored.size();

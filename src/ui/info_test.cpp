@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/app.h"
@@ -45,12 +47,8 @@ class InfoTest : public ::testing::Test {
 
   std::string Bin(const std::string& name) const { return dir_.Sub("bin") + kPathDelim + name; }
   std::string StatePath() const { return Bin("orvelle.ext"); }
-  // Creates the state file first, since a new entry may change the folder's times, and
-  // returns the key the program will use.
-  int32_t PrepareStateFile() {
-    WriteBytes(StatePath(), "");
-    return TkxFileUtils::GetFileDosTime(dir_.Sub("bin"), true, true);
-  }
+  // The key the program will use.
+  int32_t PrepareStateFile() const { return TkxInfo::FolderInstallNo(dir_.Sub("bin"), true); }
 
   ScopedTempDir dir_;
   ScopedEnv quiet_;
@@ -66,7 +64,43 @@ TEST_F(InfoTest, FirstStartHoldsVersionAndOneStart) {
   EXPECT_EQ(info.GetState("R"), "1");
   EXPECT_EQ(info.CounterText(), "r1");
   EXPECT_TRUE(fs::FileExists(StatePath()));
-  EXPECT_EQ(info.InstallNo(), TkxFileUtils::GetFileDosTime(dir_.Sub("bin"), true, true));
+  EXPECT_EQ(info.InstallNo(), TkxInfo::FolderInstallNo(dir_.Sub("bin"), true));
+}
+
+// The key is taken once, from the program folder's birth time, and kept in the state file:
+// files that come and go beside the program change the folder's other times (and, under
+// Wine, the time it gives as the creation time) but never the key, so the counters stay. A
+// state written under the status-change time that older versions used is still read, and
+// written anew under a kept key.
+TEST_F(InfoTest, CountersSurviveChangesToTheProgramFolder) {
+  int32_t key = 0;
+  {
+    TkxInfo info(exe_);
+    info.AddCount("C", 5);
+    key = info.InstallNo();
+  }
+  int32_t kept = 0;
+  ASSERT_TRUE(TkxInfo::StoredKey(test::ReadBytes(StatePath()), kept));
+  EXPECT_EQ(kept, key);
+  // Past the two-second step of a DOS time, so that a time that moves gives another key.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  WriteBytes(Bin("orvelle.chm"), "help arrives later");
+  fs::DeleteFileAt(Bin("orvelle.chm"));
+  WriteBytes(Bin("readme.txt"), "and a note");
+  {
+    TkxInfo info(exe_);
+    EXPECT_EQ(info.CounterText(), "r2c5");
+    EXPECT_EQ(info.InstallNo(), key);
+  }
+  const int32_t old_key = TkxFileUtils::GetFileDosTime(dir_.Sub("bin"), true, true);
+  WriteBytes(StatePath(), TkxInfo::ScrambleState({"R=7", "C=3"}, old_key));
+  { TkxInfo info(exe_); }
+  const std::string stored = test::ReadBytes(StatePath());
+  ASSERT_TRUE(TkxInfo::StoredKey(stored, kept));
+  EXPECT_EQ(kept, TkxInfo::FolderInstallNo(dir_.Sub("bin"), true));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(TkxInfo::UnscrambleState(stored, kept, lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"R=8", "C=3", "v=2"}));
 }
 
 TEST_F(InfoTest, StateSurvivesARestart) {

@@ -577,8 +577,11 @@ void TkxFrmMain::ApplyNotice(const Notice& notice) {
     const TkxNode& node = *nodes[index];
     if (existed) row.Image = node.State;
     if (notice.Done) {
-      row.Path = FirstLine(node.Source);
-      row.Result = FirstLine(node.Message);
+      // The whole path, line breaks and all: a shortened one would name another file.
+      row.Path = node.Source;
+      // A failure shows the first line of its text; a success's text is the path written,
+      // which must stay whole.
+      row.Result = node.State == StateSuccess ? node.Message : FirstLine(node.Message);
       row.Image = node.State;
     }
   }
@@ -592,9 +595,11 @@ void TkxFrmMain::SaveListToFile(const std::string& path) {
   for (const TkxRow& row : rows_) {
     out += "[";
     out += StateWord(row.Image);
-    out += "] => " + row.Path + " => " + row.Result + "\r\n";
+    // Escaped, a name with a line break or bytes that are no text stays one line that still
+    // names its file exactly.
+    out += "] => " + text::EscapeLine(row.Path) + " => " + text::EscapeLine(row.Result) + "\r\n";
   }
-  TkxFileUtils::WriteFileText(path, text::Utf8ToAnsi(out), 1, false);
+  TkxFileUtils::WriteFileText(path, text::EscapedLineToAnsi(out), 1, false);
 }
 
 TkxListMenu TkxFrmMain::pm1Popup() const {

@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "platform/ui_thread.h"
 #include "project/match.h"
 #include "project/project.h"
@@ -710,6 +711,31 @@ TEST_F(FrmMainTest, SuccessRowsCarryTheTargetAndAnEmptyListExportsNothing) {
   frm_->SaveListToFile(log);
   EXPECT_EQ(test::ReadBytes(log),
             "[Success] => " + Sub("db/a.mdb") + " => " + Sub("out/a.mdb") + "\r\n");
+}
+
+// Every line of the list names its source and target exactly: a name that would break the
+// line or pass for another is escaped, and the row keeps the whole path.
+TEST_F(FrmMainTest, ExportedLinesNameEachFileExactly) {
+#ifdef _WIN32
+  const std::string name = "a%41 \xC3\x84 \xC5\x82.mdb";  // Ä, and ł that code page 1252 lacks
+  const std::string escaped = "a%2541 \xC3\x84 \xC5\x82.mdb";
+#else
+  const std::string name = "x\r\n[Success] => forged\xFF.mdb";
+  const std::string escaped = "x%0D%0A[Success] => forged%FF.mdb";
+#endif
+  fs::ForceDirectories(Dir("db"));
+  fs::WriteAll(Dir("db") + name, "database");
+  view_.source = Dir("db") + "*.mdb";
+  view_.target = Dir("out");
+  frm_->Execute(TkxAction::aConvert);
+  PumpUntilIdle();
+  ASSERT_EQ(frm_->RowCount(), 1);
+  EXPECT_EQ(frm_->Row(0).Path, Dir("db") + name);
+  EXPECT_EQ(frm_->Row(0).Result, Dir("out") + name);
+  const std::string log = Sub("list.log");
+  frm_->SaveListToFile(log);
+  EXPECT_EQ(test::ReadBytes(log), text::EscapedLineToAnsi("[Success] => " + Dir("db") + escaped +
+                                                          " => " + Dir("out") + escaped + "\r\n"));
 }
 
 TEST_F(FrmMainTest, ExportAsksForALogFile) {

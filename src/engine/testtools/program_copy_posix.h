@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "deadline_posix.h"
 #include "test_support.h"
 
 namespace orvelle::test {
@@ -28,6 +31,21 @@ class ProgramCopy {
     env_.push_back("ORVELLE_QUIET=1");  // no report may reach a browser
   }
 
+  // Sets a variable of the program's environment, or with nullopt removes it.
+  void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+    const std::string prefix = name + "=";
+    std::vector<std::string> kept;
+    for (std::string& e : env_) {
+      if (e.rfind(prefix, 0) != 0) kept.push_back(std::move(e));
+    }
+    env_ = std::move(kept);
+    if (value) env_.push_back(prefix + *value);
+  }
+
+  // Runs in the child just before the program starts (async-signal-safe calls only, such as
+  // setrlimit).
+  std::function<void()> BeforeExec;
+
   // Starts the program with one argument.
   pid_t Start(const std::string& arg) {
     std::vector<char*> envp;
@@ -40,6 +58,7 @@ class ProgramCopy {
     if (pid == 0) {
       int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd < 0 || dup2(fd, 2) < 0 || chdir(folder_.c_str()) != 0) _exit(126);
+      if (BeforeExec) BeforeExec();
       execve(argv[0], argv, envp.data());
       _exit(127);
     }
@@ -54,6 +73,8 @@ class ProgramCopy {
   }
 
   int Run(const std::string& arg) { return Wait(Start(arg)); }
+  // The same with a deadline: a program still running after `seconds` is killed (kHung).
+  int RunAtMost(const std::string& arg, int seconds) { return WaitAtMost(Start(arg), seconds); }
   std::string Stderr() const { return ReadBytes(folder_ + "/stderr.txt"); }
 
  private:
