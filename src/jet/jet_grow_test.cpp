@@ -193,9 +193,11 @@ TEST(JetGrow, EveryFixtureWithATableToCopy) {
       continue;
     }
     ++grown;
-    auto db = Database::OpenFile(tmp.Sub(name));
-    ExpectConsistent(*db);
-    EXPECT_EQ(Table(*db, r.table).num_rows, r.rows_before + r.rows_added);
+    {
+      auto db = Database::OpenFile(tmp.Sub(name));
+      ExpectConsistent(*db);
+      EXPECT_EQ(Table(*db, r.table).num_rows, r.rows_before + r.rows_added);
+    }  // closed before it is removed: Windows keeps an open file
     ExpectCompacts(tmp.Sub(name));
     fs::remove(tmp.Sub(name));
   }

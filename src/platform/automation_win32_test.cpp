@@ -114,7 +114,7 @@ TEST_F(ComEngine, FailureTexts) {
       // The engine's description ends in ".\r\n"; the message does not.
       {"CompactDatabase",
        {dir_ + "will-fail.mdb", dir_ + "out.mdb"},
-       "The test engine refused will-fail.mdb",
+       "The test engine refused " + dir_ + "will-fail.mdb",
        engine_code},
       {"CompactDatabase",
        {dir_ + "ok.mdb", dir_ + "taken.mdb"},

@@ -154,7 +154,7 @@ class Engine : public IDispatch {
     std::wstring lower = name;
     for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
     if (lower.find(L"fail") != std::wstring::npos) {
-      return Raise(info, L"The test engine refused " + name + L".\r\n",
+      return Raise(info, L"The test engine refused " + source + L".\r\n",
                    MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 3049));
     }
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
