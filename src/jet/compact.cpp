@@ -10,6 +10,7 @@
 #include <streambuf>
 
 #include "jet/checker.h"
+#include "jet/compact_full.h"
 #include "jet/compact_os.h"
 #include "jet/compact_plan.h"
 #include "jet/compare.h"
@@ -209,8 +210,6 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     throw CompactError("Not a valid password.");
   }
 
-  Relocation plan;
-  PageInventory inv;
   try {
     CheckReport report = CheckDatabase(*in);
     for (const Finding& f : report.findings) {
@@ -219,78 +218,115 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   } catch (const JetError& e) {
     throw fail("the database is damaged: " + e.Detail());
   }
-  try {
-    inv = CollectInventory(*in);
-    plan = PackDown(inv);
-  } catch (const JetError& e) {
-    throw fail("the database cannot be compacted: " + e.Detail());
-  } catch (const std::exception& e) {
-    throw fail(std::string("the database cannot be compacted: ") + e.what());
-  }
 
   // Declared before the file, so that the file is closed before it is removed (Windows).
   TempFile temp("");
-  NewFile output;
-  std::string create_error;
-  temp.Set(CreateTempBeside(target, output, &create_error));
-  if (temp.Path().empty()) {
-    throw fail("cannot create a temporary file beside " + Quoted(target) + ": " + create_error);
-  }
-  uint32_t written = 0;
-  {
-    std::string write_error;
-    try {
-      GatheringBuffer gather(output);
-      std::ostream gathered(&gather);
-      written = WriteRelocated(*in, inv, plan, gathered);
-      gathered.flush();
-      write_error = gather.Error();
-    } catch (const JetError& e) {
-      throw fail("the pages cannot be moved: " + e.Detail());
-    } catch (const std::exception& e) {
-      throw fail(std::string("the pages cannot be moved: ") + e.what());
+  // Writes a copy with write, flushes and verifies it; returns its page count. Throws
+  // CompactError, with the temporary file removed.
+  auto attempt = [&](const std::function<uint32_t(std::ostream&)>& write) {
+    if (!temp.Path().empty()) {
+      RemoveFile(temp.Path());
+      temp.Set("");
     }
-    if (write_error.empty()) output.Close(&write_error);
-    if (!write_error.empty()) {
-      throw fail("cannot write the compacted copy beside " + Quoted(target) + ": " + write_error);
+    NewFile output;
+    std::string create_error;
+    temp.Set(CreateTempBeside(target, output, &create_error));
+    if (temp.Path().empty()) {
+      throw fail("cannot create a temporary file beside " + Quoted(target) + ": " + create_error);
     }
-  }
-  // The flush waits on the disk while the verification below works on the processor: both run
-  // at once, and the file is published only when both have succeeded. The future joins the
-  // flush on every way out, before the temporary file is removed.
-  // The test seam runs before the flush starts: on Windows the flush's handle lets nobody else
-  // write the file.
-  if (options.before_verify) options.before_verify(temp.Path());
-  std::string sync_error;
-  std::future<bool> synced = std::async(
-      std::launch::async, [&sync_error, &temp] { return SyncFile(temp.Path(), &sync_error); });
-
-  // Nothing counts as compacted before it has been read back and found equal to the source.
-  try {
-    auto out = Database::OpenFile(temp.Path(), password);
-    if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
-      throw fail("the compacted copy is not encrypted as the database is");
-    }
-    CheckReport report = CheckDatabase(*out);
-    for (const Finding& f : report.findings) {
-      if (f.severity != Severity::kWarning) {
-        throw fail("the compacted copy failed the structural check: " + f.Describe());
+    uint32_t written = 0;
+    {
+      std::string write_error;
+      try {
+        GatheringBuffer gather(output);
+        std::ostream gathered(&gather);
+        written = write(gathered);
+        gathered.flush();
+        write_error = gather.Error();
+      } catch (const JetError& e) {
+        throw fail("the pages cannot be moved: " + e.Detail());
+      }
+      if (write_error.empty()) output.Close(&write_error);
+      if (!write_error.empty()) {
+        throw fail("cannot write the compacted copy beside " + Quoted(target) + ": " + write_error);
       }
     }
-    CompareReport same = CompareDatabases(*in, *out);
-    if (!same.Equivalent()) {
-      throw fail("the compacted copy differs from the database: " + same.differences.front());
+    // The flush waits on the disk while the verification below works on the processor: both
+    // run at once, and the file is published only when both have succeeded. The future joins
+    // the flush on every way out, before the temporary file is removed.
+    // The test seam runs before the flush starts: on Windows the flush's handle lets nobody
+    // else write the file.
+    if (options.before_verify) options.before_verify(temp.Path());
+    std::string sync_error;
+    std::future<bool> synced = std::async(
+        std::launch::async, [&sync_error, &temp] { return SyncFile(temp.Path(), &sync_error); });
+
+    // Nothing counts as compacted before it has been read back and found equal to the source.
+    try {
+      auto out = Database::OpenFile(temp.Path(), password);
+      if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
+        throw fail("the compacted copy is not encrypted as the database is");
+      }
+      CheckReport report = CheckDatabase(*out);
+      for (const Finding& f : report.findings) {
+        if (f.severity != Severity::kWarning) {
+          throw fail("the compacted copy failed the structural check: " + f.Describe());
+        }
+      }
+      CompareReport same = CompareDatabases(*in, *out);
+      if (!same.Equivalent()) {
+        throw fail("the compacted copy differs from the database: " + same.differences.front());
+      }
+      result.pages_after = out->PageCount();
+      result.bytes_after = static_cast<uint64_t>(out->PageCount()) * out->PageSize();
+    } catch (const JetError& e) {
+      throw fail("the compacted copy cannot be read back: " + e.Detail());
     }
-    result.pages_after = out->PageCount();
-    result.bytes_after = static_cast<uint64_t>(out->PageCount()) * out->PageSize();
-  } catch (const JetError& e) {
-    throw fail("the compacted copy cannot be read back: " + e.Detail());
+    if (result.pages_after != written) {
+      throw fail("the compacted copy has " + std::to_string(result.pages_after) + " pages, " +
+                 std::to_string(written) + " were written");
+    }
+    if (!synced.get()) throw fail("cannot flush " + Quoted(temp.Path()) + ": " + sync_error);
+  };
+
+  // The full compactor first; whatever stops it, the page slide.
+  try {
+    attempt([&](std::ostream& out) {
+      try {
+        return WriteFullyCompacted(*in, out);
+      } catch (const FullCompactionRefused& e) {
+        throw fail(e.what());
+      } catch (const std::exception& e) {
+        throw fail(std::string("the full compactor failed: ") + e.what());
+      }
+    });
+    result.full = true;
+  } catch (const CompactError& e) {
+    result.fallback = e.what();
+    const size_t cut = result.fallback.rfind(prefix, 0) == 0 ? prefix.size() : 0;
+    result.fallback.erase(0, cut);
   }
-  if (result.pages_after != written) {
-    throw fail("the compacted copy has " + std::to_string(result.pages_after) + " pages, " +
-               std::to_string(written) + " were written");
+  if (!result.full) {
+    Relocation plan;
+    PageInventory inv;
+    try {
+      inv = CollectInventory(*in);
+      plan = PackDown(inv);
+    } catch (const JetError& e) {
+      throw fail("the database cannot be compacted: " + e.Detail());
+    } catch (const std::exception& e) {
+      throw fail(std::string("the database cannot be compacted: ") + e.what());
+    }
+    attempt([&](std::ostream& out) {
+      try {
+        return WriteRelocated(*in, inv, plan, out);
+      } catch (const JetError&) {
+        throw;
+      } catch (const std::exception& e) {
+        throw fail(std::string("the pages cannot be moved: ") + e.what());
+      }
+    });
   }
-  if (!synced.get()) throw fail("cannot flush " + Quoted(temp.Path()) + ": " + sync_error);
   check_in_use();
   std::string error;
   if (!RenameNoReplace(temp.Path(), target, &error)) {

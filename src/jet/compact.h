@@ -32,12 +32,17 @@ struct CompactResult {
   uint32_t pages_after = 0;
   uint64_t bytes_before = 0;
   uint64_t bytes_after = 0;
+  // True when the full compactor's copy was published: rows, long values and indexes written
+  // anew. False when the page slide's was, and then fallback says why.
+  bool full = false;
+  std::string fallback;
 };
 
-// Compacts source into target, which must not exist. The source is only read, and its lock
-// file is held meanwhile (LockFileFor; unless this process already holds it), so that Access
-// and other compactors see the database in use. The output is written beside the target
-// under a temporary name that cannot be guessed ("TARGET.<random>.orvelle-tmp", created
+// Compacts source into target, which must not exist. The full compactor writes the copy first;
+// when it gives up, or its copy fails verification, the page slide writes it again. The source is
+// only read, and its lock file is held meanwhile (LockFileFor; unless this process already holds
+// it), so that Access and other compactors see the database in use. The output is written beside
+// the target under a temporary name that cannot be guessed ("TARGET.<random>.orvelle-tmp", created
 // exclusively, never through a link), flushed, checked by the structural checker and compared
 // with the source by the equivalence checker, and only then renamed to target. Throws
 // CompactError; on failure no file is left at target or at the temporary name.

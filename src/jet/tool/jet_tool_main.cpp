@@ -135,6 +135,10 @@ int Compact(const std::vector<std::string>& files, const CompactOptions& options
             << "bytes: " << r.bytes_before << " -> " << r.bytes_after << " (" << saved
             << " bytes reclaimed, " << std::fixed << std::setprecision(1)
             << (r.bytes_before ? 100.0 * saved / r.bytes_before : 0.0) << "%)\n"
+            << "compaction: "
+            << (r.full ? std::string("full (rows, long values and indexes rewritten)")
+                       : "page slide (" + r.fallback + ")")
+            << "\n"
             << "verified: structural check passed, equivalent to the source\n";
   return 0;
 }

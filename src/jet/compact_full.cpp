@@ -1,0 +1,613 @@
+#include "jet/compact_full.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "jet/index.h"
+#include "jet/long_value.h"
+#include "jet/rows.h"
+#include "jet/table_def.h"
+#include "jet/usage_map.h"
+
+namespace orvelle::jet {
+
+namespace {
+
+using Image = std::vector<uint8_t>;
+
+void Store32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::string RowPointerBe(RowPointer rp) {
+  std::string s(4, '\0');
+  s[0] = static_cast<char>(rp.page >> 16);
+  s[1] = static_cast<char>(rp.page >> 8);
+  s[2] = static_cast<char>(rp.page);
+  s[3] = static_cast<char>(rp.row);
+  return s;
+}
+
+std::string PageBe(uint32_t pn) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(pn >> (24 - 8 * i));
+  return s;
+}
+
+// Variable columns of these types hold no page pointers apart from long-value headers.
+bool KnownVariableType(uint8_t type) {
+  return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
+}
+
+// A usage map to be written: the pages it lists (new numbers), and where its row pointer goes
+// inside a table definition.
+struct MapRequest {
+  size_t table = 0;
+  uint32_t field = 0;  // offset of the row pointer in the concatenated definition
+  std::vector<uint32_t> pages;
+};
+
+struct TableOut {
+  TableDef def;
+  std::vector<std::pair<uint32_t, uint32_t>> page_fields;  // root pages: (offset, page)
+  uint32_t live_rows = 0;
+};
+
+class FullWriter {
+ public:
+  explicit FullWriter(Database& db) : db_(db), l_(db.GetLayout()), ps_(l_.page_size) {}
+
+  uint32_t Run(std::ostream& out, FullCompactStats* stats) {
+    if (ReadGlobalMap(db_).reference) {
+      throw FullCompactionRefused("the global usage map is stored on bitmap pages");
+    }
+    const std::vector<CatalogEntry>& catalog = db_.Catalog();
+    fixed_.assign(db_.PageCount(), false);
+    fixed_[0] = fixed_[1] = true;
+    for (const CatalogEntry& e : catalog) {
+      TableOut t;
+      t.def = ReadTableDef(db_, e.id);
+      for (uint32_t p : t.def.chain) fixed_[p] = true;
+      tables_.push_back(std::move(t));
+    }
+    for (size_t i = 0; i < tables_.size(); ++i) WriteTable(i);
+    WriteMaps();
+    WriteDefinitions();
+    WritePageOne();
+    const uint32_t count = PageCount();
+    std::vector<uint8_t> zeros(ps_, 0);
+    Image buf(ps_);
+    for (uint32_t pos = 0; pos < count; ++pos) {
+      auto it = images_.find(pos);
+      if (it == images_.end()) {
+        if (stats) ++stats->gap_pages;
+        std::memcpy(buf.data(), zeros.data(), ps_);
+      } else {
+        std::memcpy(buf.data(), it->second.data(), ps_);
+      }
+      db_.EncodeOutputPage(pos, buf.data());
+      out.write(reinterpret_cast<const char*>(buf.data()), ps_);
+    }
+    if (stats) {
+      stats->tables = static_cast<uint32_t>(tables_.size());
+      stats->rows = rows_;
+      stats->data_pages = data_pages_;
+      stats->long_value_pages = lv_pages_;
+      stats->index_pages = index_pages_;
+      stats->map_pages = map_pages_;
+    }
+    return count;
+  }
+
+ private:
+  uint32_t PageCount() const {
+    uint32_t n = cursor_;
+    for (uint32_t p = 0; p < fixed_.size(); ++p) {
+      if (fixed_[p]) n = std::max(n, p + 1);
+    }
+    return n;
+  }
+
+  // The next position not taken by a table definition.
+  uint32_t Allocate() {
+    while (cursor_ < fixed_.size() && fixed_[cursor_]) ++cursor_;
+    return cursor_++;
+  }
+
+  Image& NewImage(uint32_t pos, uint8_t type) {
+    Image& img = images_[pos];
+    img.assign(ps_, 0);
+    img[0] = type;
+    img[1] = 0x01;
+    return img;
+  }
+
+  // --- rows and long values ------------------------------------------------------------------
+
+  struct RowPlace {
+    RowPointer header;
+    size_t size = 0;
+    uint32_t page = 0;  // index among the table's new data pages
+    uint8_t slot = 0;
+  };
+
+  // Single-row long values of one column share pages; chains get one page per chunk.
+  struct ColumnPages {
+    std::vector<uint32_t> pages;   // every page of the column, in allocation order
+    std::vector<uint32_t> spaced;  // pages with room left (free-space map)
+    uint32_t open = 0;             // page taking single values, 0 = none
+    std::vector<Image> open_rows;
+    size_t open_used = 0;
+  };
+
+  void CloseColumnPage(ColumnPages& c) {
+    if (c.open == 0) return;
+    Image& img = NewImage(c.open, kPageData);
+    Store32(img.data() + 4, kLvalOwner);
+    std::vector<RowImage> rows;
+    for (const Image& r : c.open_rows) rows.push_back({r.data(), r.size(), 0});
+    if (!LayOutRows(l_, img.data(), rows)) db_.Fail(c.open, "long-value page: rows do not fit");
+    if (Le16(img.data() + 2) >= ps_ / 4) c.spaced.push_back(c.open);
+    c.open = 0;
+    c.open_rows.clear();
+  }
+
+  RowPointer PlaceSingle(ColumnPages& c, Image row) {
+    const size_t capacity = ps_ - l_.data_header;
+    if (c.open != 0 && (c.open_used + row.size() + 2 > capacity || c.open_rows.size() >= 255)) {
+      CloseColumnPage(c);
+    }
+    if (c.open == 0) {
+      c.open = Allocate();
+      c.pages.push_back(c.open);
+      ++lv_pages_;
+      c.open_used = 0;
+    }
+    RowPointer rp{c.open, static_cast<uint8_t>(c.open_rows.size())};
+    c.open_used += row.size() + 2;
+    c.open_rows.push_back(std::move(row));
+    return rp;
+  }
+
+  RowPointer PlaceChain(ColumnPages& c, const std::vector<RowPointer>& chunks, uint32_t stamp) {
+    std::vector<uint32_t> at;
+    for (size_t i = 0; i < chunks.size(); ++i) at.push_back(Allocate());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+      DataPage src = ParseDataPage(db_, chunks[i].page, "long-value page");
+      if (chunks[i].row >= src.slots.size()) db_.Fail(chunks[i].page, "long-value row missing");
+      const uint8_t* bytes = src.Row(chunks[i].row);
+      Image row(bytes, bytes + src.slots[chunks[i].row].Length());
+      if (row.size() < 4) db_.Fail(chunks[i].page, "long-value chain row shorter than 4 bytes");
+      Store32(row.data(), i + 1 < chunks.size() ? at[i + 1] << 8 : 0);
+      Image& img = NewImage(at[i], kPageData);
+      Store32(img.data() + 4, kLvalOwner);
+      if (!l_.jet3 && i == 0) Store32(img.data() + 8, stamp);
+      RowImage one{row.data(), row.size(), 0};
+      if (!LayOutRows(l_, img.data(), {one})) db_.Fail(at[i], "long-value chunk does not fit");
+      c.pages.push_back(at[i]);
+      ++lv_pages_;
+    }
+    return {at.front(), 0};
+  }
+
+  // Copies a long value to its new pages and returns its new first row.
+  RowPointer MoveLongValue(ColumnPages& c, const LongValueHeader& h,
+                           const std::vector<RowPointer>& rows, const std::string& column) {
+    if (rows.empty()) db_.Fail(h.first.page, "long value of \"" + column + "\" without rows");
+    if (!values_seen_.insert(rows.front().Packed()).second) {
+      throw FullCompactionRefused("a long value of column \"" + column +
+                                  "\" is referenced by two rows");
+    }
+    if (h.kind == kLvSingle) {
+      DataPage src = ParseDataPage(db_, rows.front().page, "long-value page");
+      const uint8_t* bytes = src.Row(rows.front().row);
+      return PlaceSingle(c, Image(bytes, bytes + src.slots[rows.front().row].Length()));
+    }
+    return PlaceChain(c, rows, h.stamp);
+  }
+
+  void WriteTable(size_t ti) {
+    TableOut& out = tables_[ti];
+    const TableDef& t = out.def;
+    values_seen_.clear();
+    // Pass 1: where every row goes; rows keep the order in which the table is scanned.
+    std::vector<RowPlace> places;
+    uint32_t pages = 0;
+    size_t used = 0, count = 0;
+    const size_t capacity = ps_ - l_.data_header;
+    ForEachLiveRow(db_, t, [&](const LiveRow& r) {
+      if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
+      if (pages == 0 || used + r.size + 2 > capacity || count >= 255) {
+        ++pages;
+        used = 0;
+        count = 0;
+      }
+      places.push_back({r.header, r.size, pages - 1, static_cast<uint8_t>(count)});
+      used += r.size + 2;
+      ++count;
+    });
+    std::vector<uint32_t> data_at;
+    for (uint32_t i = 0; i < pages; ++i) data_at.push_back(Allocate());
+    data_pages_ += pages;
+    std::unordered_map<uint32_t, RowPointer> moved;
+    for (const RowPlace& p : places) {
+      moved[p.header.Packed()] = RowPointer{data_at[p.page], p.slot};
+    }
+
+    // Pass 2: the rows, their long values patched to their new places.
+    std::map<uint16_t, ColumnPages> columns;
+    const std::string tname = "table " + std::to_string(t.page);
+    size_t next = 0;
+    for (uint32_t pg = 0; pg < pages; ++pg) {
+      std::vector<Image> rows;
+      for (; next < places.size() && places[next].page == pg; ++next) {
+        LiveRow r = ResolveRow(db_, t, places[next].header);
+        Image bytes(r.bytes, r.bytes + r.size);
+        CrackedRow cr = CrackRow(db_, t, r);
+        for (size_t k = 0; k < t.columns.size(); ++k) {
+          const Column& c = t.columns[k];
+          const ColumnData& cd = cr.columns[k];
+          if (!c.Fixed() && !KnownVariableType(c.type) && cd.present && cd.size > 0) {
+            throw FullCompactionRefused("column \"" + c.name + "\" of " + tname +
+                                        " has the unknown type " + Hex(c.type));
+          }
+          if (!c.IsLongValue() || !cd.present) continue;
+          LongValueHeader h = ParseLongValueHeader(db_, cd.data, cd.size, r.data.page, c.name);
+          if (h.kind == kLvInline) continue;
+          std::vector<RowPointer> lv_rows;
+          std::vector<uint32_t> lv_pages;
+          ReadLongValue(
+              db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &lv_pages,
+              &lv_rows);
+          RowPointer to = MoveLongValue(columns[c.number], h, lv_rows, c.name);
+          Store32(bytes.data() + (cd.data - r.bytes) + 4, to.Packed());
+        }
+        rows.push_back(std::move(bytes));
+      }
+      Image& img = NewImage(data_at[pg], kPageData);
+      Store32(img.data() + 4, t.page);
+      std::vector<RowImage> images;
+      for (const Image& r : rows) images.push_back({r.data(), r.size(), 0});
+      if (!LayOutRows(l_, img.data(), images)) db_.Fail(data_at[pg], "rows do not fit");
+    }
+    for (auto& [number, c] : columns) CloseColumnPage(c);
+    out.live_rows = static_cast<uint32_t>(places.size());
+    rows_ += places.size();
+
+    // Maps of the table and its long-value columns.
+    const Offsets off = DefinitionOffsets(t);
+    std::vector<uint32_t> spaced;
+    for (uint32_t pos : data_at) {
+      if (Le16(images_[pos].data() + 2) >= ps_ / 4) spaced.push_back(pos);
+    }
+    RequestMap(ti, t.owned_map, l_.tdef_owned_map, data_at, "owned-pages map");
+    RequestMap(ti, t.free_map, l_.tdef_free_map, spaced, "free-space map");
+    for (size_t m = 0; m < t.long_value_maps.size(); ++m) {
+      const LongValueMaps& lm = t.long_value_maps[m];
+      auto it = columns.find(lm.column);
+      std::vector<uint32_t> none;
+      RequestMap(ti, lm.owned, off.long_value[m], it == columns.end() ? none : it->second.pages,
+                 "long-value map");
+      RequestMap(ti, lm.free, off.long_value[m] + 4, it == columns.end() ? none : it->second.spaced,
+                 "long-value free map");
+      if (it != columns.end()) columns.erase(it);
+    }
+    if (!columns.empty()) {
+      throw FullCompactionRefused(tname + " has long values in a column without usage maps");
+    }
+
+    for (size_t i = 0; i < t.physical.size(); ++i) {
+      std::vector<uint32_t> tree = WriteIndex(t, i, moved, out, off.root[i]);
+      RequestMap(ti, t.physical[i].map, off.index_map[i], tree, "index usage map");
+    }
+  }
+
+  // --- indexes -------------------------------------------------------------------------------
+
+  // Pages of physical index i, rebuilt from its leaf entries under the new row pointers.
+  std::vector<uint32_t> WriteIndex(const TableDef& t, size_t i,
+                                   const std::unordered_map<uint32_t, RowPointer>& moved,
+                                   TableOut& out, uint32_t root_field) {
+    IndexTree tree = ReadIndexTree(db_, t, i);
+    std::vector<std::string> entries;
+    entries.reserve(tree.entries.size());
+    for (const IndexEntry& e : tree.entries) {
+      auto it = moved.find(e.row.Packed());
+      if (it == moved.end()) {
+        db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
+                             ", not a live row");
+      }
+      entries.push_back(e.key + RowPointerBe(it->second));
+    }
+    std::sort(entries.begin(), entries.end());
+    for (size_t k = 1; k < entries.size(); ++k) {
+      if (entries[k] == entries[k - 1]) db_.Fail(t.page, "index with a duplicate entry");
+    }
+    const size_t area = std::min<size_t>(ps_ - l_.idx_first_entry, 8 * l_.idx_mask_len - 1);
+    const size_t max_prefix = l_.jet3 ? 0xFF : 0xFFFF;
+
+    // Leaves: as many entries as fit, sharing the prefix of the first and last key.
+    std::vector<std::pair<size_t, size_t>> groups;  // [first, end) per leaf
+    for (size_t k = 0; k < entries.size();) {
+      size_t end = k, sum = 0, shortest = SIZE_MAX;
+      while (end < entries.size()) {
+        size_t s = sum + entries[end].size();
+        size_t key = std::min(shortest, entries[end].size() - 4);
+        size_t prefix = 0;
+        const std::string& a = entries[k];
+        const std::string& b = entries[end];
+        while (prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix]) ++prefix;
+        prefix = std::min({prefix, key, max_prefix});
+        if (s - (end - k) * prefix > area) break;
+        sum = s;
+        shortest = key;
+        ++end;
+      }
+      if (end == k)
+        db_.Fail(tree.leaves.empty() ? t.page : tree.leaves.front(), "index entry too long");
+      groups.push_back({k, end});
+      k = end;
+    }
+    if (groups.empty()) groups.push_back({0, 0});
+    std::vector<uint32_t> pages;
+    std::vector<uint32_t> level;
+    std::vector<std::string> last;  // per page of the level: its last entry
+    for (size_t g = 0; g < groups.size(); ++g) level.push_back(Allocate());
+    for (size_t g = 0; g < groups.size(); ++g) {
+      IndexPage ip;
+      ip.leaf = true;
+      ip.owner = t.page;
+      ip.prev = g > 0 ? level[g - 1] : 0;
+      ip.next = g + 1 < groups.size() ? level[g + 1] : 0;
+      ip.entries.assign(entries.begin() + groups[g].first, entries.begin() + groups[g].second);
+      last.push_back(ip.entries.empty() ? std::string() : ip.entries.back());
+      Image& img = NewImage(level[g], kPageIndexLeaf);
+      if (!EncodeIndexPage(l_, ip, img.data())) db_.Fail(level[g], "index leaf does not fit");
+    }
+    pages.insert(pages.end(), level.begin(), level.end());
+
+    // Nodes, bottom up: each names all children but the last in entries, the last as its tail.
+    while (level.size() > 1) {
+      std::vector<std::pair<size_t, size_t>> parents;
+      for (size_t k = 0; k < level.size();) {
+        size_t end = k + 1, sum = 0;
+        while (end < level.size() && sum + last[end - 1].size() + 4 <= area) {
+          sum += last[end - 1].size() + 4;
+          ++end;
+        }
+        if (end - k < 2) db_.Fail(level[k], "index node entry too long");
+        parents.push_back({k, end});
+        k = end;
+      }
+      if (parents.size() > 1 && parents.back().second - parents.back().first < 2) {
+        --parents[parents.size() - 2].second;
+        --parents.back().first;
+      }
+      std::vector<uint32_t> up;
+      std::vector<std::string> up_last;
+      for (size_t g = 0; g < parents.size(); ++g) up.push_back(Allocate());
+      for (size_t g = 0; g < parents.size(); ++g) {
+        IndexPage ip;
+        ip.leaf = false;
+        ip.owner = t.page;
+        // Nodes link only to siblings under the same parent; that is decided one level up.
+        ip.prev = 0;
+        ip.next = 0;
+        const auto [first, end] = parents[g];
+        for (size_t c = first; c + 1 < end; ++c) ip.entries.push_back(last[c] + PageBe(level[c]));
+        ip.tail = level[end - 1];
+        up_last.push_back(last[end - 1]);
+        Image& img = NewImage(up[g], kPageIndexNode);
+        if (!EncodeIndexPage(l_, ip, img.data())) db_.Fail(up[g], "index node does not fit");
+      }
+      // Siblings of the children of each new node.
+      for (const auto& [first, end] : parents) {
+        for (size_t c = first; c < end && level.size() > 1 && !IsLeafLevel(level); ++c) {
+          Image& img = images_[level[c]];
+          Store32(img.data() + l_.idx_prev, c > first ? level[c - 1] : 0);
+          Store32(img.data() + l_.idx_next, c + 1 < end ? level[c + 1] : 0);
+        }
+      }
+      pages.insert(pages.end(), up.begin(), up.end());
+      level = std::move(up);
+      last = std::move(up_last);
+    }
+    out.page_fields.push_back({root_field, level.front()});
+    index_pages_ += static_cast<uint32_t>(pages.size());
+    std::sort(pages.begin(), pages.end());
+    return pages;
+  }
+
+  bool IsLeafLevel(const std::vector<uint32_t>& level) {
+    return images_[level.front()][0] == kPageIndexLeaf;
+  }
+
+  // --- table definitions and maps ------------------------------------------------------------
+
+  struct Offsets {
+    std::vector<uint32_t> index_map, root;  // per physical index
+    std::vector<uint32_t> long_value;       // per trailer entry: owned map, free map at +4
+  };
+
+  Offsets DefinitionOffsets(const TableDef& t) const {
+    ByteView v(t.bytes.data(), t.tdef_len, &db_.FileName(), t.page, "table definition");
+    Offsets o;
+    size_t pos = l_.tdef_var_start + static_cast<size_t>(t.num_real_idx) * l_.count_block +
+                 static_cast<size_t>(t.num_cols) * l_.column_desc;
+    auto names = [&](size_t n) {
+      while (n-- > 0)
+        pos += l_.jet3 ? 1u + v.U8(pos, "name length") : 2u + v.U16(pos, "name length");
+    };
+    names(t.num_cols);
+    for (uint32_t i = 0; i < t.num_real_idx; ++i, pos += l_.physical_index) {
+      v.Need(pos, l_.physical_index, "physical index");
+      o.index_map.push_back(static_cast<uint32_t>(pos + l_.pidx_map));
+      o.root.push_back(static_cast<uint32_t>(pos + l_.pidx_root));
+    }
+    pos += static_cast<size_t>(t.num_idx) * l_.logical_index;
+    names(t.num_idx);
+    for (size_t m = 0; m < t.long_value_maps.size(); ++m, pos += 10) {
+      v.Need(pos, 10, "long-value maps");
+      o.long_value.push_back(static_cast<uint32_t>(pos + 2));
+    }
+    return o;
+  }
+
+  void RequestMap(size_t table, RowPointer old, uint32_t field, const std::vector<uint32_t>& pages,
+                  const char* what) {
+    if (old.IsNull()) {
+      if (!pages.empty()) {
+        throw FullCompactionRefused("table " + std::to_string(tables_[table].def.page) +
+                                    " has pages but no " + what);
+      }
+      return;
+    }
+    std::vector<uint32_t> sorted = pages;
+    std::sort(sorted.begin(), sorted.end());
+    maps_.push_back({table, field, std::move(sorted)});
+    old_map_rows_.insert(old.Packed());
+  }
+
+  // One map row: inline over a window of the row's size, or a reference row whose slots name
+  // bitmap pages, each allocated here.
+  Image MapRow(const std::vector<uint32_t>& pages) {
+    const size_t len = l_.jet3 ? 133 : 69;
+    Image row(len, 0);
+    const uint64_t bits = 8ull * (len - 5);
+    const uint32_t start = pages.empty() ? 0 : pages.front() & ~7u;
+    if (pages.empty() || pages.back() - start < bits) {
+      Store32(row.data() + 1, start);
+      for (uint32_t p : pages)
+        row[5 + (p - start) / 8] |= static_cast<uint8_t>(1u << ((p - start) % 8));
+      return row;
+    }
+    row[0] = 0x01;
+    const uint64_t per = l_.bitmap_pages_per_page;
+    for (size_t k = 0; k < pages.size();) {
+      const uint64_t slot = pages[k] / per;
+      if (1 + 4 * (slot + 1) > len) throw FullCompactionRefused("a usage map beyond its slots");
+      const uint32_t at = Allocate();
+      ++map_pages_;
+      Image& img = NewImage(at, kPageUsageBitmap);
+      img[2] = img[3] = 0;
+      for (; k < pages.size() && pages[k] / per == slot; ++k) {
+        const uint64_t b = pages[k] - slot * per;
+        img[4 + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+      }
+      Store32(row.data() + 1 + 4 * slot, at);
+    }
+    return row;
+  }
+
+  // Map rows of all tables share host pages, filled in catalogue order.
+  void WriteMaps() {
+    std::vector<Image> rows;
+    for (const MapRequest& m : maps_) rows.push_back(MapRow(m.pages));
+    const size_t capacity = ps_ - l_.data_header;
+    size_t k = 0;
+    while (k < rows.size()) {
+      const uint32_t host = Allocate();
+      ++map_pages_;
+      size_t used = 0, first = k;
+      std::vector<RowImage> images;
+      while (k < rows.size() && used + rows[k].size() + 2 <= capacity && images.size() < 255) {
+        used += rows[k].size() + 2;
+        images.push_back({rows[k].data(), rows[k].size(), 0});
+        map_at_.push_back({host, static_cast<uint8_t>(k - first)});
+        ++k;
+      }
+      Image& img = NewImage(host, kPageData);
+      if (!LayOutRows(l_, img.data(), images)) db_.Fail(host, "usage maps do not fit");
+    }
+  }
+
+  void WriteDefinitions() {
+    for (size_t m = 0; m < maps_.size(); ++m) {
+      Store32(tables_[maps_[m].table].def.bytes.data() + maps_[m].field, map_at_[m].Packed());
+    }
+    for (TableOut& t : tables_) {
+      std::vector<uint8_t>& all = t.def.bytes;
+      for (const auto& [field, page] : t.page_fields) Store32(all.data() + field, page);
+      Store32(all.data() + l_.tdef_num_rows, t.live_rows);
+      for (size_t i = 0; i < t.def.chain.size(); ++i) {
+        Page p = db_.ReadPage(t.def.chain[i], "table definition");
+        Image img(p->begin(), p->end());
+        const size_t from = i == 0 ? 0 : ps_ + (i - 1) * (ps_ - 8);
+        const size_t at = i == 0 ? 0 : 8;
+        const size_t n = std::min(all.size() - std::min(all.size(), from), ps_ - at);
+        std::memcpy(img.data() + at, all.data() + from, n);
+        images_[t.def.chain[i]] = std::move(img);
+      }
+    }
+  }
+
+  // Page 1 keeps its other rows; the global map gets one bit per position, set when free.
+  void WritePageOne() {
+    DataPage one = ParseDataPage(db_, 1, "global usage map");
+    std::vector<Image> rows;
+    for (size_t s = 0; s < one.slots.size(); ++s) {
+      const uint8_t* b = one.Row(s);
+      rows.emplace_back(b, b + one.slots[s].Length());
+    }
+    if (rows.empty() || rows[0].size() < 5 || rows[0][0] != 0x00 || Le32(rows[0].data() + 1) != 0) {
+      throw FullCompactionRefused("the global usage map is not an inline map from page 0");
+    }
+    for (size_t s = 1; s < rows.size(); ++s) {
+      // A table map that lived here now lives on the shared host pages: keep its shape only.
+      RowPointer rp{1, static_cast<uint8_t>(s)};
+      if (old_map_rows_.count(rp.Packed()) && rows[s].size() >= 5) {
+        std::fill(rows[s].begin() + (rows[s][0] == 0x00 ? 5 : 1), rows[s].end(), 0);
+      }
+    }
+    const uint32_t n = PageCount();
+    Image& g = rows[0];
+    uint64_t bits = 8ull * (g.size() - 5);
+    if (bits < n) {
+      g.resize(5 + (n + 31) / 32 * 4);  // 32 pages per 4 bytes, as Access sizes it
+      bits = 8ull * (g.size() - 5);
+    }
+    std::fill(g.begin() + 5, g.end(), 0);
+    for (uint64_t p = 0; p < bits; ++p) {
+      const bool used = p < n && (p < 2 || images_.count(static_cast<uint32_t>(p)));
+      if (!used) g[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+    }
+    Page p = db_.ReadPage(1, "global usage map");
+    Image img(p->begin(), p->end());
+    std::vector<RowImage> images;
+    for (size_t s = 0; s < rows.size(); ++s) {
+      images.push_back({rows[s].data(), rows[s].size(), one.slots[s].flags});
+    }
+    if (!LayOutRows(l_, img.data(), images)) db_.Fail(1, "global usage map no longer fits");
+    images_[1] = std::move(img);
+    Page p0 = db_.ReadPage(0, "header");
+    images_[0] = Image(p0->begin(), p0->end());
+  }
+
+  Database& db_;
+  const Layout& l_;
+  const uint32_t ps_;
+  std::vector<bool> fixed_;
+  uint32_t cursor_ = 2;
+  std::vector<TableOut> tables_;
+  std::map<uint32_t, Image> images_;  // output position -> page
+  std::vector<MapRequest> maps_;
+  std::vector<RowPointer> map_at_;  // per request: its new row
+  std::unordered_set<uint32_t> old_map_rows_;
+  std::unordered_set<uint32_t> values_seen_;
+  uint64_t rows_ = 0;
+  uint32_t data_pages_ = 0, lv_pages_ = 0, index_pages_ = 0, map_pages_ = 0;
+};
+
+}  // namespace
+
+uint32_t WriteFullyCompacted(Database& db, std::ostream& out, FullCompactStats* stats) {
+  if (stats) *stats = FullCompactStats{};
+  return FullWriter(db).Run(out, stats);
+}
+
+}  // namespace orvelle::jet
