@@ -1,9 +1,11 @@
 #include "jet/compare.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <unordered_map>
 
+#include "jet/bytes.h"
 #include "jet/index.h"
 #include "jet/long_value.h"
 #include "jet/rows.h"
@@ -25,44 +27,134 @@ struct Digest {
   }
   void Add(const std::string& s) { Add(s.data(), s.size()); }
   void AddU64(uint64_t v) { Add(&v, sizeof v); }
+  void Add(const Digest& d) {
+    AddU64(d.a);
+    AddU64(d.b);
+  }
   bool operator<(const Digest& o) const { return a != o.a ? a < o.a : b < o.b; }
   bool operator==(const Digest& o) const { return a == o.a && b == o.b; }
+  bool operator!=(const Digest& o) const { return !(*this == o); }
 };
 
-// Structure of a definition with every page pointer left out.
-std::string Shape(const TableDef& t) {
-  std::string s = "type " + std::to_string(t.table_type) + " max_cols " +
-                  std::to_string(t.max_cols) + " var " + std::to_string(t.num_var_cols) + ";";
-  for (const Column& c : t.columns) {
-    s += c.name + ":" + std::to_string(c.type) + "/" + std::to_string(c.number) + "/" +
-         std::to_string(c.var_index) + "/" + std::to_string(c.flags) + "/" +
-         std::to_string(c.extended_flags) + "/" + std::to_string(c.fixed_offset) + "/" +
-         std::to_string(c.length) + ";";
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A definition as compared: the bytes up to tdef_len with page pointers and statistics set to
+// zero and (first file) foreign-key table ids mapped, and the fields that start where.
+struct DefinitionImage {
+  std::vector<uint8_t> bytes;
+  std::vector<std::pair<size_t, std::string>> fields;  // start offset, name; ascending
+
+  void Zero(size_t at, size_t n) {
+    for (size_t i = at; i < at + n && i < bytes.size(); ++i) bytes[i] = 0;
   }
-  for (const PhysicalIndex& p : t.physical) {
-    s += "idx";
-    for (size_t k = 0; k < p.columns.size(); ++k) {
-      s += " " + std::to_string(p.columns[k]) + (p.ascending[k] ? "a" : "d");
+  const std::string& FieldAt(size_t at) const {
+    auto it = std::upper_bound(
+        fields.begin(), fields.end(), at,
+        [](size_t v, const std::pair<size_t, std::string>& f) { return v < f.first; });
+    return std::prev(it)->second;
+  }
+};
+
+DefinitionImage Normalise(const Layout& l, const TableDef& t, const TableIdMap* ids) {
+  DefinitionImage d;
+  d.bytes.assign(t.bytes.begin(), t.bytes.begin() + t.tdef_len);
+  auto field = [&](size_t at, std::string name) { d.fields.emplace_back(at, std::move(name)); };
+  field(0, "page header");
+  field(0x08, "definition length");
+  if (!l.jet3) {
+    field(0x0C, "fixed part");
+    field(0x18, "fixed part");
+    field(0x1C, "complex AutoNumber seed");
+    field(0x20, "fixed part");
+  }
+  field(l.jet3 ? 0x10 : 0x14, "AutoNumber seed");
+  field(l.tdef_num_rows, "row count");
+  field(l.tdef_table_type, "table type");
+  field(l.tdef_max_cols, "maximum column count");
+  field(l.tdef_num_var_cols, "variable column count");
+  field(l.tdef_num_cols, "column count");
+  field(l.tdef_num_idx, "logical index count");
+  field(l.tdef_num_real_idx, "physical index count");
+  field(l.tdef_owned_map, "owned-pages map");
+  field(l.tdef_free_map, "free-space map");
+  d.Zero(2, 6);  // page header: free space (Jet3 "VC") and the continuation page
+  d.Zero(l.tdef_num_rows, 4);
+  d.Zero(l.tdef_owned_map, 4);
+  d.Zero(l.tdef_free_map, 4);
+  for (size_t i = 0; i < t.physical.size(); ++i) {
+    const PhysicalIndex& p = t.physical[i];
+    field(p.count_block, "count block of index " + std::to_string(i));
+    d.Zero(p.count_block + 4, 4);  // unique-key count
+    field(p.block, "index " + std::to_string(i));
+    d.Zero(p.block + l.pidx_map, 4);
+    d.Zero(p.block + l.pidx_root, 4);
+  }
+  for (const Column& c : t.columns) field(c.block, "column \"" + c.name + "\"");
+  field(t.column_names, "column names");
+  for (const LogicalIndex& li : t.logical) {
+    field(li.block, "logical index \"" + li.name + "\"");
+    if (ids && li.block + l.lidx_rel_table + 4 <= d.bytes.size()) {
+      PutLe32(d.bytes.data() + li.block + l.lidx_rel_table, MapTableId(*ids, li.rel_table));
     }
-    s += " f" + std::to_string(p.flags) + ";";
   }
-  for (const LogicalIndex& l : t.logical) {
-    s += l.name + "->" + std::to_string(l.physical) + " k" + std::to_string(l.kind) + ";";
+  field(t.logical_names, "logical index names");
+  for (const LongValueMaps& m : t.long_value_maps) {
+    field(m.block, "long-value maps");
+    d.Zero(m.block + 2, 8);
   }
-  return s;
+  field(t.tdef_len - 2, "end of the definition");
+  std::stable_sort(d.fields.begin(), d.fields.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  return d;
+}
+
+// The first difference between two definitions, or "".
+std::string DefinitionDifference(const DefinitionImage& a, const DefinitionImage& b) {
+  if (a.bytes.size() != b.bytes.size()) {
+    return "definitions differ in length (" + std::to_string(a.bytes.size()) + " and " +
+           std::to_string(b.bytes.size()) + " bytes)";
+  }
+  auto mismatch = std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin());
+  if (mismatch.first == a.bytes.end()) return std::string();
+  size_t at = static_cast<size_t>(mismatch.first - a.bytes.begin());
+  std::string text = "definitions differ in the " + a.FieldAt(at) + " (byte " + Hex(at) + ")";
+  const std::string& name = a.FieldAt(at);
+  if (name == "AutoNumber seed" || name == "complex AutoNumber seed") {
+    auto start = std::find_if(a.fields.rbegin(), a.fields.rend(), [at](const auto& f) {
+                   return f.first <= at;
+                 })->first;
+    text += ": " + std::to_string(Le32(a.bytes.data() + start)) + ", " +
+            std::to_string(Le32(b.bytes.data() + start)) + " in the second file";
+  }
+  return text;
+}
+
+std::string IndexName(const TableDef& t, size_t i) {
+  std::string names;
+  for (const LogicalIndex& li : t.logical) {
+    if (li.physical != i) continue;
+    names += (names.empty() ? "" : ", ") + ("\"" + li.name + "\"");
+  }
+  return "index " + std::to_string(i) + (names.empty() ? "" : " (" + names + ")");
 }
 
 struct TableImage {
-  std::vector<Digest> rows;                     // sorted
-  std::unordered_map<uint32_t, Digest> by_row;  // header RP -> row digest
-  std::vector<std::vector<Digest>> indexes;     // per physical index, in order
+  std::vector<Digest> rows;                  // sorted
+  std::vector<std::vector<Digest>> indexes;  // per physical index, (key, row) digests sorted
+  std::vector<std::string> faults;           // index entries that reach no live row
 };
 
-TableImage Load(Database& db, const TableDef& t) {
+// Reads every row and index of t. holders are t's id-holding columns; ids, when given, maps
+// the table ids they hold (in rows and in index keys) before digesting.
+TableImage Load(Database& db, const TableDef& t, const std::vector<size_t>& holders,
+                const TableIdMap* ids) {
   TableImage img;
+  std::unordered_map<uint32_t, Digest> by_row;  // header RP -> row digest
   ForEachLiveRow(db, t, [&](const LiveRow& r) {
     CrackedRow cr = CrackRow(db, t, r);
-    std::string bytes(reinterpret_cast<const char*>(r.bytes), r.size);
+    std::vector<uint8_t> bytes(r.bytes, r.bytes + r.size);
     Digest d;
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
@@ -75,84 +167,136 @@ TableImage Load(Database& db, const TableDef& t) {
       size_t at = static_cast<size_t>(cd.data - r.bytes);
       if ((cd.data[3] & 0xC0) != kLvInline)
         std::fill(bytes.begin() + at + 4, bytes.begin() + at + 8, 0);
-      d.AddU64(value.a);
-      d.AddU64(value.b);
+      d.Add(value);
     }
-    d.Add(bytes);
+    if (ids) {
+      for (size_t k : holders) {
+        const ColumnData& cd = cr.columns[k];
+        if (!cd.present || cd.size != 4) continue;
+        size_t at = static_cast<size_t>(cd.data - r.bytes);
+        PutLe32(bytes.data() + at, MapTableId(*ids, Le32(cd.data)));
+      }
+    }
+    d.Add(bytes.data(), bytes.size());
     img.rows.push_back(d);
-    img.by_row[r.header.Packed()] = d;
+    by_row[r.header.Packed()] = d;
   });
   std::sort(img.rows.begin(), img.rows.end());
   for (size_t i = 0; i < t.physical.size(); ++i) {
-    IndexTree tree = ReadIndexTree(db, t, i);
-    std::vector<Digest> seq;
-    for (const IndexEntry& e : tree.entries) {
-      Digest d;
-      d.Add(e.key);
-      auto it = img.by_row.find(e.row.Packed());
-      if (it == img.by_row.end()) {
-        db.Fail(e.row.page, "index of table definition " + std::to_string(t.page) + " points at " +
-                                Describe(e.row) + ", not a live row");
+    const PhysicalIndex& p = t.physical[i];
+    std::vector<size_t> mapped;  // key positions of holder columns
+    for (size_t k = 0; ids && k < p.columns.size(); ++k) {
+      for (size_t h : holders) {
+        if (t.columns[h].number == p.columns[k]) mapped.push_back(k);
       }
-      d.AddU64(it->second.a);
-      d.AddU64(it->second.b);
-      seq.push_back(d);
     }
-    img.indexes.push_back(std::move(seq));
+    IndexTree tree = ReadIndexTree(db, t, i);
+    std::vector<Digest> entries;
+    for (const IndexEntry& e : tree.entries) {
+      auto it = by_row.find(e.row.Packed());
+      if (it == by_row.end()) {
+        img.faults.push_back(IndexName(t, i) + " has an entry for " + Describe(e.row) +
+                             ", not a live row");
+        continue;
+      }
+      std::string key = e.key;
+      for (size_t k : mapped) {
+        std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
+        std::optional<uint32_t> v = at ? LongKeyValue(key, *at) : std::nullopt;
+        if (v) SetLongKeyValue(key, *at, MapTableId(*ids, *v));
+      }
+      Digest d;
+      d.Add(key);
+      d.Add(it->second);
+      entries.push_back(d);
+    }
+    std::sort(entries.begin(), entries.end());
+    img.indexes.push_back(std::move(entries));
   }
   return img;
 }
 
-}  // namespace
+// Entries of sorted x missing from sorted y, counted with multiplicity.
+size_t Missing(const std::vector<Digest>& x, const std::vector<Digest>& y) {
+  std::vector<Digest> out;
+  std::set_difference(x.begin(), x.end(), y.begin(), y.end(), std::back_inserter(out));
+  return out.size();
+}
 
-CompareReport CompareDatabases(Database& a, Database& b) {
+void CompareTable(Database& a, Database& b, const std::string& name, uint32_t id_a, uint32_t id_b,
+                  const TableIdMap& ids, CompareReport& r) {
+  const std::string what = "table \"" + name + "\"";
+  TableDef da = ReadTableDef(a, id_a), db = ReadTableDef(b, id_b);
+  std::string def = DefinitionDifference(Normalise(a.GetLayout(), da, &ids),
+                                         Normalise(b.GetLayout(), db, nullptr));
+  if (!def.empty()) {
+    r.differences.push_back(what + ": " + def);
+    return;
+  }
+  TableImage ia = Load(a, da, HolderColumns(da, name), &ids);
+  TableImage ib = Load(b, db, HolderColumns(db, name), nullptr);
+  const size_t before = r.differences.size();
+  for (const std::string& f : ia.faults) r.differences.push_back(what + ": first file: " + f);
+  for (const std::string& f : ib.faults) r.differences.push_back(what + ": second file: " + f);
+  if (ia.rows.size() != ib.rows.size()) {
+    r.differences.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
+                            std::to_string(ib.rows.size()) + " in the second file");
+  } else if (ia.rows != ib.rows) {
+    r.differences.push_back(what + ": row contents differ (" +
+                            std::to_string(Missing(ia.rows, ib.rows)) + " of " +
+                            std::to_string(ia.rows.size()) + " sorted rows)");
+  }
+  for (size_t i = 0; i < ia.indexes.size(); ++i) {
+    const std::vector<Digest>&x = ia.indexes[i], &y = ib.indexes[i];
+    if (x == y) continue;
+    r.differences.push_back(what + ": " + IndexName(da, i) + ": " + std::to_string(Missing(x, y)) +
+                            " of " + std::to_string(x.size()) +
+                            " entries not in the second file, " + std::to_string(Missing(y, x)) +
+                            " of " + std::to_string(y.size()) + " not in the first");
+  }
+  if (r.differences.size() == before) {
+    r.matched.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
+                        std::to_string(ia.indexes.size()) + " indexes");
+  }
+}
+
+CompareReport Compare(Database& a, Database& b, const TableIdMap* expected) {
   CompareReport r;
   std::map<std::string, uint32_t> ta, tb;
   for (const CatalogEntry& e : a.Catalog()) ta[e.name] = e.id;
   for (const CatalogEntry& e : b.Catalog()) tb[e.name] = e.id;
+  TableIdMap ids;  // from the names
   for (const auto& [name, id] : tb) {
-    if (!ta.count(name)) r.differences.push_back("table \"" + name + "\" only in the second file");
+    auto other = ta.find(name);
+    if (other == ta.end()) {
+      r.differences.push_back("table \"" + name + "\" only in the second file");
+    } else if (other->second != id) {
+      ids[other->second] = id;
+    }
   }
   for (const auto& [name, id] : ta) {
     auto other = tb.find(name);
-    std::string what = "table \"" + name + "\"";
     if (other == tb.end()) {
-      r.differences.push_back(what + " only in the first file");
+      r.differences.push_back("table \"" + name + "\" only in the first file");
       continue;
     }
-    TableDef da = ReadTableDef(a, id), db = ReadTableDef(b, other->second);
-    if (Shape(da) != Shape(db)) {
-      r.differences.push_back(what + ": definitions differ");
-      continue;
+    if (expected && MapTableId(*expected, id) != other->second) {
+      r.differences.push_back("table \"" + name + "\": id " + std::to_string(other->second) +
+                              " in the second file, expected " +
+                              std::to_string(MapTableId(*expected, id)) + " (" +
+                              std::to_string(id) + " in the first)");
     }
-    TableImage ia = Load(a, da), ib = Load(b, db);
-    size_t before = r.differences.size();
-    if (ia.rows.size() != ib.rows.size()) {
-      r.differences.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
-                              std::to_string(ib.rows.size()) + " in the second file");
-    } else if (ia.rows != ib.rows) {
-      size_t diff = 0;
-      for (size_t k = 0; k < ia.rows.size(); ++k) diff += ia.rows[k] == ib.rows[k] ? 0 : 1;
-      r.differences.push_back(what + ": row contents differ (" + std::to_string(diff) + " of " +
-                              std::to_string(ia.rows.size()) + " sorted rows)");
-    }
-    for (size_t i = 0; i < ia.indexes.size(); ++i) {
-      if (ia.indexes[i] == ib.indexes[i]) continue;
-      size_t k = 0;
-      while (k < ia.indexes[i].size() && k < ib.indexes[i].size() &&
-             ia.indexes[i][k] == ib.indexes[i][k]) {
-        ++k;
-      }
-      r.differences.push_back(what + ": index " + std::to_string(i) + " differs from entry " +
-                              std::to_string(k) + " (" + std::to_string(ia.indexes[i].size()) +
-                              " and " + std::to_string(ib.indexes[i].size()) + " entries)");
-    }
-    if (r.differences.size() == before) {
-      r.matched.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
-                          std::to_string(ia.indexes.size()) + " indexes");
-    }
+    CompareTable(a, b, name, id, other->second, ids, r);
   }
   return r;
+}
+
+}  // namespace
+
+CompareReport CompareDatabases(Database& a, Database& b) { return Compare(a, b, nullptr); }
+
+CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids) {
+  return Compare(a, b, &ids);
 }
 
 }  // namespace orvelle::jet

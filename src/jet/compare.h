@@ -1,11 +1,12 @@
-// The equivalence checker: two files hold the same tables, rows, long values and index
-// entries, whatever their page layout.
+// The equivalence checker: two files hold the same tables, definitions, rows, long values and
+// index entries, whatever their page layout and whatever page each table definition is on.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/table_ids.h"
 
 namespace orvelle::jet {
 
@@ -15,9 +16,23 @@ struct CompareReport {
   bool Equivalent() const { return differences.empty(); }
 };
 
-// Compares table by table: definitions (apart from page pointers and num_rows), the multiset
-// of rows with long-value pointers replaced by a digest of the resolved value, and for every
-// index the sequence of (key, row). Throws JetError when either file cannot be read.
+// Compares table by table, tables matched by name; a table's id may differ between the files.
+// The old -> new id mapping taken from the names is applied to every id the first file holds
+// (TableIdHolders, and the other table of each foreign key) before comparing.
+//  - definitions: every byte up to tdef_len, apart from page pointers (page header, usage-map
+//    pointers, index roots) and statistics (num_rows, unique-key counts); the AutoNumber
+//    seeds are compared like every other field;
+//  - rows: as multisets, each row by its bytes with long-value pointers replaced by a digest
+//    of the resolved value;
+//  - indexes: for every physical index the multiset of (key bytes, row reached), the row by
+//    its digest; an entry that reaches no live row is a difference.
+// Usage maps, free space and the order of rows and pages do not matter. Throws JetError when
+// either file cannot be read.
 CompareReport CompareDatabases(Database& a, Database& b);
+
+// The same, and each table of b must have exactly the id ids gives for its id in a (the id
+// itself when ids does not list it): for checking a compaction against the renumbering it
+// reports.
+CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids);
 
 }  // namespace orvelle::jet

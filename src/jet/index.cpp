@@ -6,6 +6,44 @@
 
 namespace orvelle::jet {
 
+std::optional<size_t> KeySegmentOffset(const TableDef& t, const PhysicalIndex& p, size_t k,
+                                       const std::string& key) {
+  size_t at = 0;
+  for (size_t j = 0; j < k && j < p.columns.size(); ++j) {
+    const Column* c = t.ColumnByNumber(p.columns[j]);
+    size_t width = 0;
+    if (c && c->type == kByte) width = 1;
+    if (c && c->type == kInt) width = 2;
+    if (c && c->type == kLong) width = 4;
+    if (width == 0 || at >= key.size()) return std::nullopt;
+    uint8_t flag = static_cast<uint8_t>(key[at]);
+    at += (flag == 0x00 || flag == 0xFF) ? 1 : 1 + width;
+  }
+  if (k >= p.columns.size() || at >= key.size()) return std::nullopt;
+  return at;
+}
+
+std::optional<uint32_t> LongKeyValue(const std::string& key, size_t at) {
+  if (at + 5 > key.size()) return std::nullopt;
+  uint8_t flag = static_cast<uint8_t>(key[at]);
+  if (flag != 0x7F && flag != 0x80) return std::nullopt;
+  uint32_t v = 0;
+  for (size_t i = 1; i <= 4; ++i) {
+    uint8_t b = static_cast<uint8_t>(key[at + i]);
+    v = (v << 8) | (flag == 0x80 ? static_cast<uint8_t>(~b) : b);
+  }
+  return v ^ 0x80000000u;
+}
+
+void SetLongKeyValue(std::string& key, size_t at, uint32_t value) {
+  const bool descending = static_cast<uint8_t>(key.at(at)) == 0x80;
+  uint32_t v = value ^ 0x80000000u;
+  for (size_t i = 0; i < 4; ++i) {
+    uint8_t b = static_cast<uint8_t>(v >> (24 - 8 * i));
+    key.at(at + 1 + i) = static_cast<char>(descending ? ~b : b);
+  }
+}
+
 IndexPage ReadIndexPage(Database& db, uint32_t pn) {
   const Layout& l = db.GetLayout();
   Page p = db.ReadPage(pn, "index page");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,19 @@ struct IndexTree {
   std::vector<IndexEntry> entries;  // leaf entries in key order
   size_t depth = 0;                 // 1 for a single leaf
 };
+
+// Key segments (8.7): per key column a flag byte (0x7F ascending / 0x80 descending with data,
+// 0x00 / 0xFF for null, no data), then the column's encoded value.
+//
+// Offset in key of the segment of the k-th column of p, found by stepping over the columns
+// before it; nullopt when one of those has no fixed key width (only BYTE, INTEGER and LONG
+// are stepped over) or the key is too short.
+std::optional<size_t> KeySegmentOffset(const TableDef& t, const PhysicalIndex& p, size_t k,
+                                       const std::string& key);
+// The value of a LONG segment at offset at; nullopt for a null segment or a short key.
+std::optional<uint32_t> LongKeyValue(const std::string& key, size_t at);
+// Re-encodes the LONG segment at at (which holds data) as value, keeping its direction.
+void SetLongKeyValue(std::string& key, size_t at, uint32_t value);
 
 // Walks physical index i of t from its root: page types and owners, node entries equal to
 // their child's last entry, tail rules, the leaf chain in both directions, strictly

@@ -103,12 +103,14 @@ TableDef ReadTableDef(Database& db, uint32_t pn) {
   for (uint32_t i = 0; i < t.num_real_idx; ++i) {
     PhysicalIndex pi;
     pi.unique_count = v.U32(pos + 4, "unique count");
+    pi.count_block = pos;
     t.physical.push_back(pi);
     pos += l.count_block;
   }
   need_blocks(t.num_cols, l.column_desc, "column descriptors");
   for (uint16_t i = 0; i < t.num_cols; ++i) {
     Column c;
+    c.block = pos;
     c.type = v.U8(pos + l.col_type, "column type");
     c.number = v.U16(pos + l.col_number, "column number");
     c.var_index = v.U16(pos + l.col_var_index, "column variable index");
@@ -123,9 +125,11 @@ TableDef ReadTableDef(Database& db, uint32_t pn) {
     t.columns.push_back(c);
     pos += l.column_desc;
   }
+  t.column_names = pos;
   for (Column& c : t.columns) c.name = ReadName(db, v, pos);
   for (uint32_t i = 0; i < t.num_real_idx; ++i) {
     PhysicalIndex& pi = t.physical[i];
+    pi.block = pos;
     for (int k = 0; k < 10; ++k) {
       uint16_t col = v.U16(pos + l.pidx_columns + 3 * k, "index column");
       uint8_t order = v.U8(pos + l.pidx_columns + 3 * k + 2, "index column order");
@@ -145,6 +149,7 @@ TableDef ReadTableDef(Database& db, uint32_t pn) {
   need_blocks(t.num_idx, l.logical_index, "logical indexes");
   for (uint32_t i = 0; i < t.num_idx; ++i) {
     LogicalIndex li;
+    li.block = pos;
     li.number = v.U32(pos + l.lidx_number, "logical index number");
     li.physical = v.U32(pos + l.lidx_physical, "physical index number");
     li.rel_table = v.U32(pos + l.lidx_rel_table, "related table");
@@ -156,11 +161,13 @@ TableDef ReadTableDef(Database& db, uint32_t pn) {
     t.logical.push_back(li);
     pos += l.logical_index;
   }
+  t.logical_names = pos;
   for (LogicalIndex& li : t.logical) li.name = ReadName(db, v, pos);
   while (true) {
     uint16_t col = v.U16(pos, "long-value map list");
     if (col == 0xFFFF) break;
     LongValueMaps m;
+    m.block = pos;
     m.column = col;
     m.owned = RowPointer::FromLe(v.U32(pos + 2, "long-value owned map"));
     m.free = RowPointer::FromLe(v.U32(pos + 6, "long-value free map"));

@@ -37,6 +37,7 @@ struct Column {
   uint8_t extended_flags = 0;  // Jet4+ only
   uint16_t fixed_offset = 0;
   uint16_t length = 0;
+  size_t block = 0;  // offset of its descriptor in TableDef::bytes
   bool Fixed() const { return (flags & 0x01) != 0; }
   bool Calculated() const { return (extended_flags & 0xC0) != 0; }
   bool IsLongValue() const { return !Fixed() && (type == kOle || type == kMemo); }
@@ -49,6 +50,8 @@ struct PhysicalIndex {
   RowPointer map;
   uint32_t root = 0;
   uint8_t flags = 0;
+  size_t count_block = 0;  // offsets in TableDef::bytes of its count block and its definition
+  size_t block = 0;
   bool Unique() const { return (flags & 0x01) != 0; }
   bool IgnoreNulls() const { return (flags & 0x02) != 0; }
 };
@@ -59,11 +62,13 @@ struct LogicalIndex {
   uint32_t physical = 0;
   uint32_t rel_table = 0;  // TDEF page of the other table of a foreign key
   uint8_t kind = 0;        // 1 primary key, 2 foreign key
+  size_t block = 0;        // offset of its definition in TableDef::bytes
 };
 
 struct LongValueMaps {
   uint16_t column = 0;
   RowPointer owned, free;
+  size_t block = 0;  // offset of its entry (the column number) in TableDef::bytes
 };
 
 struct TableDef {
@@ -80,6 +85,8 @@ struct TableDef {
   std::vector<PhysicalIndex> physical;
   std::vector<LogicalIndex> logical;
   std::vector<LongValueMaps> long_value_maps;
+  // Offsets in bytes of the variable-length name lists.
+  size_t column_names = 0, logical_names = 0;
 
   const Column* FindColumn(const std::string& name) const;
   int ColumnIndex(const std::string& name) const;  // -1 when absent
