@@ -221,6 +221,8 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
 
   // Declared before the file, so that the file is closed before it is removed (Windows).
   TempFile temp("");
+  // The tables the copy being verified renumbers.
+  TableIdMap ids;
   // Writes a copy with write, flushes and verifies it; returns its page count. Throws
   // CompactError, with the temporary file removed.
   auto attempt = [&](const std::function<uint32_t(std::ostream&)>& write) {
@@ -273,7 +275,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
           throw fail("the compacted copy failed the structural check: " + f.Describe());
         }
       }
-      CompareReport same = CompareDatabases(*in, *out);
+      CompareReport same = CompareDatabases(*in, *out, ids);
       if (!same.Equivalent()) {
         throw fail("the compacted copy differs from the database: " + same.differences.front());
       }
@@ -290,10 +292,13 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   };
 
   // The full compactor first; whatever stops it, the page slide.
+  FullCompactStats stats;
   try {
     attempt([&](std::ostream& out) {
       try {
-        return WriteFullyCompacted(*in, out);
+        uint32_t pages = WriteFullyCompacted(*in, out, &stats);
+        ids = stats.moved;
+        return pages;
       } catch (const FullCompactionRefused& e) {
         throw fail(e.what());
       } catch (const std::exception& e) {
@@ -301,12 +306,16 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
       }
     });
     result.full = true;
+    result.tables_moved = static_cast<uint32_t>(stats.moved.size());
+    result.tables_pinned = stats.pinned_tables;
+    result.pinned = stats.pinned;
   } catch (const CompactError& e) {
     result.fallback = e.what();
     const size_t cut = result.fallback.rfind(prefix, 0) == 0 ? prefix.size() : 0;
     result.fallback.erase(0, cut);
   }
   if (!result.full) {
+    ids.clear();
     Relocation plan;
     PageInventory inv;
     try {

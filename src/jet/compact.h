@@ -36,6 +36,12 @@ struct CompactResult {
   // anew. False when the page slide's was, and then fallback says why.
   bool full = false;
   std::string fallback;
+  // Full compaction: tables whose definitions moved down (renumbered), and those that stayed
+  // because their id occurs in a system table beyond the holders it rewrites; one line per
+  // pinned table naming where its id was found.
+  uint32_t tables_moved = 0;
+  uint32_t tables_pinned = 0;
+  std::vector<std::string> pinned;
 };
 
 // Compacts source into target, which must not exist. The full compactor writes the copy first;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +15,7 @@
 #include "jet/long_value.h"
 #include "jet/rows.h"
 #include "jet/table_def.h"
+#include "jet/table_ids.h"
 #include "jet/usage_map.h"
 
 namespace orvelle::jet {
@@ -54,6 +58,9 @@ struct MapRequest {
 
 struct TableOut {
   TableDef def;
+  std::string name;
+  uint32_t id = 0;              // the new id: first page of the definition in the output
+  std::vector<uint32_t> chain;  // new pages of the definition
   std::vector<std::pair<uint32_t, uint32_t>> page_fields;  // root pages: (offset, page)
   uint32_t live_rows = 0;
 };
@@ -72,8 +79,24 @@ class FullWriter {
     for (const CatalogEntry& e : catalog) {
       TableOut t;
       t.def = ReadTableDef(db_, e.id);
-      for (uint32_t p : t.def.chain) fixed_[p] = true;
+      t.name = e.name;
       tables_.push_back(std::move(t));
+    }
+    std::set<uint32_t> pinned = PinnedTables(stats);
+    // A pinned table keeps its first page, its id; continuation pages are named only by the
+    // page before them and go to the first pages left, like every moved definition.
+    for (TableOut& t : tables_) {
+      if (!pinned.count(t.def.page)) continue;
+      t.id = t.def.page;
+      fixed_[t.id] = true;
+    }
+    for (TableOut& t : tables_) {
+      const bool stays = pinned.count(t.def.page) > 0;
+      for (size_t i = 0; i < t.def.chain.size(); ++i) {
+        t.chain.push_back(i == 0 && stays ? t.id : Allocate());
+      }
+      t.id = t.chain.front();
+      if (t.id != t.def.page) ids_[t.def.page] = t.id;
     }
     for (size_t i = 0; i < tables_.size(); ++i) WriteTable(i);
     WriteMaps();
@@ -94,6 +117,7 @@ class FullWriter {
       out.write(reinterpret_cast<const char*>(buf.data()), ps_);
     }
     if (stats) {
+      stats->moved = ids_;
       stats->tables = static_cast<uint32_t>(tables_.size());
       stats->rows = rows_;
       stats->data_pages = data_pages_;
@@ -125,6 +149,108 @@ class FullWriter {
     img[0] = type;
     img[1] = 0x01;
     return img;
+  }
+
+  // --- which definitions move ---------------------------------------------------------------
+
+  static bool SystemName(const std::string& name) {
+    return name.size() >= 4 && (name[0] == 'M' || name[0] == 'm') &&
+           (name[1] == 'S' || name[1] == 's') && (name[2] == 'y' || name[2] == 'Y') &&
+           (name[3] == 's' || name[3] == 'S');
+  }
+
+  // The catalogue (always page 2), and every table whose id occurs as a 32-bit value in a row
+  // or long value of a system table outside the holders rewritten here. When a holder cannot
+  // be rewritten (not a LONG column, or an index whose key cannot be stepped to it), nothing
+  // moves.
+  std::set<uint32_t> PinnedTables(FullCompactStats* stats) {
+    std::set<uint32_t> pinned = {2};
+    std::vector<std::string> found;
+    auto pin_all = [&](const std::string& why) {
+      for (const TableOut& t : tables_) pinned.insert(t.def.page);
+      found.push_back("every table: " + why);
+    };
+    for (const TableOut& t : tables_) {
+      for (size_t k : HolderColumns(t.def, t.name)) {
+        const Column& c = t.def.columns[k];
+        if (c.type != kLong) pin_all(t.name + " column \"" + c.name + "\" is not a LONG column");
+        for (const PhysicalIndex& p : t.def.physical) {
+          if (!std::count(p.columns.begin(), p.columns.end(), c.number)) continue;
+          for (size_t j = 0; j < p.columns.size() && p.columns[j] != c.number; ++j) {
+            const Column* before = t.def.ColumnByNumber(p.columns[j]);
+            if (!before ||
+                (before->type != kByte && before->type != kInt && before->type != kLong)) {
+              pin_all("an index of " + t.name + " keys column \"" + c.name +
+                      "\" after a column of variable width");
+            }
+          }
+        }
+      }
+    }
+    std::map<uint32_t, std::set<std::string>> where;
+    if (pinned.size() < tables_.size()) {
+      std::unordered_set<uint32_t> ids;
+      for (const TableOut& t : tables_) ids.insert(t.def.page);
+      for (const TableOut& t : tables_) {
+        if (SystemName(t.name)) SearchIds(t, ids, where);
+      }
+    }
+    for (const TableOut& t : tables_) {
+      auto w = where.find(t.def.page);
+      if (w == where.end() || t.def.page == 2) continue;
+      pinned.insert(t.def.page);
+      std::string line = "table \"" + t.name + "\" (id " + std::to_string(t.def.page) + "):";
+      for (const std::string& place : w->second) line += " " + place + ";";
+      line.pop_back();
+      found.push_back(line);
+    }
+    if (stats) {
+      stats->pinned = found;
+      stats->pinned_tables = static_cast<uint32_t>(pinned.size() - 1);
+    }
+    return pinned;
+  }
+
+  // Records in where every id of ids found in t's rows and long values, with the place.
+  void SearchIds(const TableOut& t, const std::unordered_set<uint32_t>& ids,
+                 std::map<uint32_t, std::set<std::string>>& where) {
+    const std::vector<size_t> holders = HolderColumns(t.def, t.name);
+    auto scan = [&](const uint8_t* b, size_t n, const std::function<std::string(size_t)>& place) {
+      for (size_t i = 0; i + 4 <= n; ++i) {
+        const uint32_t v = Le32(b + i);
+        if (ids.count(v)) {
+          std::string p = place(i);
+          if (!p.empty()) where[v].insert(p);
+        }
+      }
+    };
+    ForEachLiveRow(db_, t.def, [&](const LiveRow& r) {
+      CrackedRow cr = CrackRow(db_, t.def, r);
+      scan(r.bytes, r.size, [&](size_t at) -> std::string {
+        for (size_t k = 0; k < t.def.columns.size(); ++k) {
+          const ColumnData& cd = cr.columns[k];
+          if (!cd.present || !cd.data) continue;
+          const size_t from = static_cast<size_t>(cd.data - r.bytes);
+          if (at < from || at >= from + cd.size) continue;
+          const bool holder = std::count(holders.begin(), holders.end(), k) > 0;
+          if (holder && at + 4 <= from + cd.size) return std::string();
+          return t.name + " column \"" + t.def.columns[k].name + "\"";
+        }
+        return t.name + " row bytes";
+      });
+      for (size_t k = 0; k < t.def.columns.size(); ++k) {
+        const Column& c = t.def.columns[k];
+        const ColumnData& cd = cr.columns[k];
+        if (!c.IsLongValue() || !cd.present || cd.size < 12) continue;
+        std::string value;
+        ReadLongValue(
+            db_, cd.data, cd.size, r.data.page, c.name,
+            [&](const uint8_t* p, size_t n) { value.append(reinterpret_cast<const char*>(p), n); },
+            nullptr);
+        scan(reinterpret_cast<const uint8_t*>(value.data()), value.size(),
+             [&](size_t) { return t.name + " long value of column \"" + c.name + "\""; });
+      }
+    });
   }
 
   // --- rows and long values ------------------------------------------------------------------
@@ -241,6 +367,7 @@ class FullWriter {
 
     // Pass 2: the rows, their long values patched to their new places.
     std::map<uint16_t, ColumnPages> columns;
+    const std::vector<size_t> holders = HolderColumns(t, out.name);
     const std::string tname = "table " + std::to_string(t.page);
     size_t next = 0;
     for (uint32_t pg = 0; pg < pages; ++pg) {
@@ -249,6 +376,11 @@ class FullWriter {
         LiveRow r = ResolveRow(db_, t, places[next].header);
         Image bytes(r.bytes, r.bytes + r.size);
         CrackedRow cr = CrackRow(db_, t, r);
+        for (size_t k : holders) {
+          const ColumnData& cd = cr.columns[k];
+          if (!cd.present || cd.size != 4) continue;
+          Store32(bytes.data() + (cd.data - r.bytes), MapTableId(ids_, Le32(cd.data)));
+        }
         for (size_t k = 0; k < t.columns.size(); ++k) {
           const Column& c = t.columns[k];
           const ColumnData& cd = cr.columns[k];
@@ -270,7 +402,7 @@ class FullWriter {
         rows.push_back(std::move(bytes));
       }
       Image& img = NewImage(data_at[pg], kPageData);
-      Store32(img.data() + 4, t.page);
+      Store32(img.data() + 4, out.id);
       std::vector<RowImage> images;
       for (const Image& r : rows) images.push_back({r.data(), r.size(), 0});
       if (!LayOutRows(l_, img.data(), images)) db_.Fail(data_at[pg], "rows do not fit");
@@ -314,6 +446,9 @@ class FullWriter {
                                    const std::unordered_map<uint32_t, RowPointer>& moved,
                                    TableOut& out, uint32_t root_field) {
     IndexTree tree = ReadIndexTree(db_, t, i);
+    const PhysicalIndex& p = t.physical[i];
+    std::vector<uint16_t> holder_numbers;
+    for (size_t k : HolderColumns(t, out.name)) holder_numbers.push_back(t.columns[k].number);
     std::vector<std::string> entries;
     entries.reserve(tree.entries.size());
     for (const IndexEntry& e : tree.entries) {
@@ -322,7 +457,15 @@ class FullWriter {
         db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
                              ", not a live row");
       }
-      entries.push_back(e.key + RowPointerBe(it->second));
+      std::string key = e.key;
+      for (size_t k = 0; k < p.columns.size(); ++k) {
+        if (!std::count(holder_numbers.begin(), holder_numbers.end(), p.columns[k])) continue;
+        std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
+        if (!at) continue;
+        std::optional<uint32_t> v = LongKeyValue(key, *at);
+        if (v && ids_.count(*v)) SetLongKeyValue(key, *at, ids_.at(*v));
+      }
+      entries.push_back(key + RowPointerBe(it->second));
     }
     std::sort(entries.begin(), entries.end());
     for (size_t k = 1; k < entries.size(); ++k) {
@@ -361,7 +504,7 @@ class FullWriter {
     for (size_t g = 0; g < groups.size(); ++g) {
       IndexPage ip;
       ip.leaf = true;
-      ip.owner = t.page;
+      ip.owner = out.id;
       ip.prev = g > 0 ? level[g - 1] : 0;
       ip.next = g + 1 < groups.size() ? level[g + 1] : 0;
       ip.entries.assign(entries.begin() + groups[g].first, entries.begin() + groups[g].second);
@@ -394,7 +537,7 @@ class FullWriter {
       for (size_t g = 0; g < parents.size(); ++g) {
         IndexPage ip;
         ip.leaf = false;
-        ip.owner = t.page;
+        ip.owner = out.id;
         // Nodes link only to siblings under the same parent; that is decided one level up.
         ip.prev = 0;
         ip.next = 0;
@@ -534,6 +677,10 @@ class FullWriter {
       std::vector<uint8_t>& all = t.def.bytes;
       for (const auto& [field, page] : t.page_fields) Store32(all.data() + field, page);
       Store32(all.data() + l_.tdef_num_rows, t.live_rows);
+      for (const LogicalIndex& li : t.def.logical) {
+        if (li.rel_table != 0)
+          Store32(all.data() + li.block + l_.lidx_rel_table, MapTableId(ids_, li.rel_table));
+      }
       for (size_t i = 0; i < t.def.chain.size(); ++i) {
         Page p = db_.ReadPage(t.def.chain[i], "table definition");
         Image img(p->begin(), p->end());
@@ -541,7 +688,8 @@ class FullWriter {
         const size_t at = i == 0 ? 0 : 8;
         const size_t n = std::min(all.size() - std::min(all.size(), from), ps_ - at);
         std::memcpy(img.data() + at, all.data() + from, n);
-        images_[t.def.chain[i]] = std::move(img);
+        Store32(img.data() + 4, i + 1 < t.chain.size() ? t.chain[i + 1] : 0);
+        images_[t.chain[i]] = std::move(img);
       }
     }
   }
@@ -594,6 +742,7 @@ class FullWriter {
   std::vector<bool> fixed_;
   uint32_t cursor_ = 2;
   std::vector<TableOut> tables_;
+  TableIdMap ids_;                    // tables whose definitions moved
   std::map<uint32_t, Image> images_;  // output position -> page
   std::vector<MapRequest> maps_;
   std::vector<RowPointer> map_at_;  // per request: its new row

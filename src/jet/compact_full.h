@@ -1,14 +1,18 @@
 // The full compactor: every table's rows, long values and indexes are written anew, densely,
-// and the usage maps of all tables share host pages. Table definitions keep their page
-// numbers, so no table id changes. Whatever the writer cannot account for makes it give up
-// (FullCompactionRefused), and the caller falls back to the page slide of compact_plan.
+// and the usage maps of all tables share host pages. Table definitions move down to the first
+// free pages, renumbering their tables, unless their id might be held somewhere the writer
+// does not rewrite (see FullCompactStats). Whatever the writer cannot account for makes it
+// give up (FullCompactionRefused), and the caller falls back to the page slide of compact_plan.
 #pragma once
 
 #include <cstdint>
 #include <ostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "jet/database.h"
+#include "jet/table_ids.h"
 
 namespace orvelle::jet {
 
@@ -27,6 +31,11 @@ struct FullCompactStats {
   uint32_t index_pages = 0;
   uint32_t map_pages = 0;  // usage-map hosts and bitmap pages, page 1 excluded
   uint32_t gap_pages = 0;  // free positions left below table definitions
+  // Definitions moved down: old id -> new id. A table stays where it is (pinned) when its id
+  // occurs in a system table outside the known holders; one line per place found.
+  TableIdMap moved;
+  uint32_t pinned_tables = 0;
+  std::vector<std::string> pinned;
 };
 
 // Writes the fully compacted copy of db (which the structural checker accepted) to out and

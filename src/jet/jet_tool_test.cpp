@@ -147,13 +147,25 @@ TEST(JetTool, CompactWritesTheVerifiedCopyAndReportsTheSizes) {
   orvelle::test::WriteBytes(in, bytes);
   Result r = RunTool("compact \"" + in + "\" \"" + out + "\"");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "compacted: " + in + " -> " + out +
-                       "\n"
-                       "page size: 4096\n"
-                       "pages: 174 -> 104\n"
-                       "bytes: 712704 -> 425984 (286720 bytes reclaimed, 40.2%)\n"
-                       "compaction: full (rows, long values and indexes rewritten)\n"
-                       "verified: structural check passed, equivalent to the source\n");
+  // Then one line per pinned table, naming where its id was found.
+  const std::string head = "compacted: " + in + " -> " + out +
+                           "\n"
+                           "page size: 4096\n"
+                           "pages: 174 -> 99\n"
+                           "bytes: 712704 -> 405504 (307200 bytes reclaimed, 43.1%)\n"
+                           "compaction: full (rows, long values and indexes rewritten)\n"
+                           "tables moved: 13, pinned: 12\n"
+                           "pinned table \"MSysACEs\" (id 3): MSysAccessStorage column \"Id\"; ";
+  const std::string tail = "verified: structural check passed, equivalent to the source\n";
+  EXPECT_EQ(r.out.substr(0, head.size()), head);
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+  size_t pinned = 0;
+  for (size_t at = r.out.find("\npinned table "); at != std::string::npos;
+       at = r.out.find("\npinned table ", at + 1)) {
+    ++pinned;
+  }
+  EXPECT_EQ(pinned, 12u);
   CompactDatabase(in, dir.Sub("library.accdb"));
   EXPECT_EQ(orvelle::test::ReadBytes(out), orvelle::test::ReadBytes(dir.Sub("library.accdb")));
   EXPECT_EQ(orvelle::test::ReadBytes(in), bytes);

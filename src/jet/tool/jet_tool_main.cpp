@@ -138,8 +138,12 @@ int Compact(const std::vector<std::string>& files, const CompactOptions& options
             << "compaction: "
             << (r.full ? std::string("full (rows, long values and indexes rewritten)")
                        : "page slide (" + r.fallback + ")")
-            << "\n"
-            << "verified: structural check passed, equivalent to the source\n";
+            << "\n";
+  if (r.full) {
+    std::cout << "tables moved: " << r.tables_moved << ", pinned: " << r.tables_pinned << "\n";
+    for (const std::string& line : r.pinned) std::cout << "pinned " << line << "\n";
+  }
+  std::cout << "verified: structural check passed, equivalent to the source\n";
   return 0;
 }
 
