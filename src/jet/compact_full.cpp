@@ -70,9 +70,6 @@ class FullWriter {
   explicit FullWriter(Database& db) : db_(db), l_(db.GetLayout()), ps_(l_.page_size) {}
 
   uint32_t Run(std::ostream& out, FullCompactStats* stats) {
-    if (ReadGlobalMap(db_).reference) {
-      throw FullCompactionRefused("the global usage map is stored on bitmap pages");
-    }
     const std::vector<CatalogEntry>& catalog = db_.Catalog();
     fixed_.assign(db_.PageCount(), false);
     fixed_[0] = fixed_[1] = true;
@@ -82,6 +79,10 @@ class FullWriter {
       t.name = e.name;
       tables_.push_back(std::move(t));
     }
+    // In the order of their ids: definitions moving down keep their order, and compacting the
+    // output again lays it out the same way.
+    std::sort(tables_.begin(), tables_.end(),
+              [](const TableOut& a, const TableOut& b) { return a.def.page < b.def.page; });
     std::set<uint32_t> pinned = PinnedTables(stats);
     // A pinned table keeps its first page, its id; continuation pages are named only by the
     // page before them and go to the first pages left, like every moved definition.
@@ -98,6 +99,9 @@ class FullWriter {
       t.id = t.chain.front();
       if (t.id != t.def.page) ids_[t.def.page] = t.id;
     }
+    // Contents in the order of the new ids, which the next compaction finds.
+    std::sort(tables_.begin(), tables_.end(),
+              [](const TableOut& a, const TableOut& b) { return a.id < b.id; });
     for (size_t i = 0; i < tables_.size(); ++i) WriteTable(i);
     WriteMaps();
     WriteDefinitions();
@@ -337,26 +341,73 @@ class FullWriter {
     return PlaceChain(c, rows, h.stamp);
   }
 
+  // The key with every table id it holds (in a holder column) renumbered.
+  std::string RenumberedKey(const TableDef& t, const std::string& name, const PhysicalIndex& p,
+                            std::string key) const {
+    if (ids_.empty()) return key;
+    for (size_t h : HolderColumns(t, name)) {
+      for (size_t k = 0; k < p.columns.size(); ++k) {
+        if (p.columns[k] != t.columns[h].number) continue;
+        std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
+        if (!at) continue;
+        std::optional<uint32_t> v = LongKeyValue(key, *at);
+        if (v && ids_.count(*v)) SetLongKeyValue(key, *at, ids_.at(*v));
+      }
+    }
+    return key;
+  }
+
+  // Sorts places (in scan order) by the primary key's entries; rows the key does not reach
+  // (none, in a consistent file) keep their scan order after the others.
+  void OrderByPrimaryKey(const TableDef& t, const std::string& name,
+                         std::vector<RowPlace>& places) {
+    for (const LogicalIndex& li : t.logical) {
+      if (li.kind != 1 || li.physical >= t.physical.size()) continue;
+      IndexTree tree = ReadIndexTree(db_, t, li.physical);
+      // The order of the keys as they will be written: renumbered ids sort differently.
+      std::vector<std::pair<std::string, uint32_t>> keys;
+      for (const IndexEntry& e : tree.entries) {
+        keys.push_back({RenumberedKey(t, name, t.physical[li.physical], e.key), e.row.Packed()});
+      }
+      std::sort(keys.begin(), keys.end());
+      std::unordered_map<uint32_t, size_t> rank;
+      for (size_t k = 0; k < keys.size(); ++k) rank.emplace(keys[k].second, k);
+      auto key = [&](const RowPlace& p) {
+        auto it = rank.find(p.header.Packed());
+        return it == rank.end() ? tree.entries.size() : it->second;
+      };
+      std::stable_sort(places.begin(), places.end(),
+                       [&](const RowPlace& a, const RowPlace& b) { return key(a) < key(b); });
+      return;
+    }
+  }
+
   void WriteTable(size_t ti) {
     TableOut& out = tables_[ti];
     const TableDef& t = out.def;
     values_seen_.clear();
-    // Pass 1: where every row goes; rows keep the order in which the table is scanned.
+    // Pass 1: where every row goes: in primary-key order when the table has a primary key,
+    // else in the order of the scan.
     std::vector<RowPlace> places;
-    uint32_t pages = 0;
-    size_t used = 0, count = 0;
     const size_t capacity = ps_ - l_.data_header;
     ForEachLiveRow(db_, t, [&](const LiveRow& r) {
       if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
-      if (pages == 0 || used + r.size + 2 > capacity || count >= 255) {
+      places.push_back({r.header, r.size, 0, 0});
+    });
+    OrderByPrimaryKey(t, out.name, places);
+    uint32_t pages = 0;
+    size_t used = 0, count = 0;
+    for (RowPlace& p : places) {
+      if (pages == 0 || used + p.size + 2 > capacity || count >= 255) {
         ++pages;
         used = 0;
         count = 0;
       }
-      places.push_back({r.header, r.size, pages - 1, static_cast<uint8_t>(count)});
-      used += r.size + 2;
+      p.page = pages - 1;
+      p.slot = static_cast<uint8_t>(count);
+      used += p.size + 2;
       ++count;
-    });
+    }
     std::vector<uint32_t> data_at;
     for (uint32_t i = 0; i < pages; ++i) data_at.push_back(Allocate());
     data_pages_ += pages;
@@ -447,8 +498,6 @@ class FullWriter {
                                    TableOut& out, uint32_t root_field) {
     IndexTree tree = ReadIndexTree(db_, t, i);
     const PhysicalIndex& p = t.physical[i];
-    std::vector<uint16_t> holder_numbers;
-    for (size_t k : HolderColumns(t, out.name)) holder_numbers.push_back(t.columns[k].number);
     std::vector<std::string> entries;
     entries.reserve(tree.entries.size());
     for (const IndexEntry& e : tree.entries) {
@@ -457,15 +506,7 @@ class FullWriter {
         db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
                              ", not a live row");
       }
-      std::string key = e.key;
-      for (size_t k = 0; k < p.columns.size(); ++k) {
-        if (!std::count(holder_numbers.begin(), holder_numbers.end(), p.columns[k])) continue;
-        std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
-        if (!at) continue;
-        std::optional<uint32_t> v = LongKeyValue(key, *at);
-        if (v && ids_.count(*v)) SetLongKeyValue(key, *at, ids_.at(*v));
-      }
-      entries.push_back(key + RowPointerBe(it->second));
+      entries.push_back(RenumberedKey(t, out.name, p, e.key) + RowPointerBe(it->second));
     }
     std::sort(entries.begin(), entries.end());
     for (size_t k = 1; k < entries.size(); ++k) {
@@ -702,8 +743,11 @@ class FullWriter {
       const uint8_t* b = one.Row(s);
       rows.emplace_back(b, b + one.slots[s].Length());
     }
-    if (rows.empty() || rows[0].size() < 5 || rows[0][0] != 0x00 || Le32(rows[0].data() + 1) != 0) {
-      throw FullCompactionRefused("the global usage map is not an inline map from page 0");
+    if (rows.empty() || rows[0].size() < 5 || rows[0][0] > 0x01 ||
+        (rows[0][0] == 0x00 && Le32(rows[0].data() + 1) != 0)) {
+      throw FullCompactionRefused(
+          "the global usage map is neither inline from page 0 nor a "
+          "reference map");
     }
     for (size_t s = 1; s < rows.size(); ++s) {
       // A table map that lived here now lives on the shared host pages: keep its shape only.
@@ -712,17 +756,41 @@ class FullWriter {
         std::fill(rows[s].begin() + (rows[s][0] == 0x00 ? 5 : 1), rows[s].end(), 0);
       }
     }
-    const uint32_t n = PageCount();
     Image& g = rows[0];
-    uint64_t bits = 8ull * (g.size() - 5);
-    if (bits < n) {
-      g.resize(5 + (n + 31) / 32 * 4);  // 32 pages per 4 bytes, as Access sizes it
-      bits = 8ull * (g.size() - 5);
-    }
-    std::fill(g.begin() + 5, g.end(), 0);
-    for (uint64_t p = 0; p < bits; ++p) {
-      const bool used = p < n && (p < 2 || images_.count(static_cast<uint32_t>(p)));
-      if (!used) g[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+    if (g[0] == 0x01) {
+      // One bitmap page per range the file reaches; the pages it adds are in the file too.
+      const uint64_t per = l_.bitmap_pages_per_page;
+      const size_t slots = (g.size() - 1) / 4;
+      std::vector<uint32_t> bitmaps;
+      while (bitmaps.size() * per < PageCount() + (bitmaps.empty() ? 1 : 0)) {
+        if (bitmaps.size() >= slots) throw FullCompactionRefused("the global map has no slot left");
+        bitmaps.push_back(Allocate());
+        ++map_pages_;
+        NewImage(bitmaps.back(), kPageUsageBitmap);
+      }
+      const uint32_t n = PageCount();
+      std::fill(g.begin() + 1, g.end(), 0);
+      for (size_t i = 0; i < bitmaps.size(); ++i) {
+        Store32(g.data() + 1 + 4 * i, bitmaps[i]);
+        Image& img = images_[bitmaps[i]];
+        for (uint64_t k = 0; k < per; ++k) {
+          const uint64_t pos = i * per + k;
+          const bool used = pos < n && (pos < 2 || images_.count(static_cast<uint32_t>(pos)));
+          if (!used) img[4 + k / 8] |= static_cast<uint8_t>(1u << (k % 8));
+        }
+      }
+    } else {
+      const uint32_t n = PageCount();
+      uint64_t bits = 8ull * (g.size() - 5);
+      if (bits < n) {
+        g.resize(5 + (n + 31) / 32 * 4);  // 32 pages per 4 bytes, as Access sizes it
+        bits = 8ull * (g.size() - 5);
+      }
+      std::fill(g.begin() + 5, g.end(), 0);
+      for (uint64_t p = 0; p < bits; ++p) {
+        const bool used = p < n && (p < 2 || images_.count(static_cast<uint32_t>(p)));
+        if (!used) g[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+      }
     }
     Page p = db_.ReadPage(1, "global usage map");
     Image img(p->begin(), p->end());
