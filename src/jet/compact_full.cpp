@@ -564,7 +564,9 @@ class FullWriter {
           sum += last[end - 1].size() + 4;
           ++end;
         }
-        if (end - k < 2) db_.Fail(level[k], "index node entry too long");
+        if (end - k < 2 && end < level.size()) {
+          db_.Fail(level[k], "index node entry too long");
+        }
         parents.push_back({k, end});
         k = end;
       }
