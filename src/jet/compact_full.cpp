@@ -826,6 +826,12 @@ class FullWriter {
 
 uint32_t WriteFullyCompacted(Database& db, std::ostream& out, FullCompactStats* stats) {
   if (stats) *stats = FullCompactStats{};
+  // The writer holds every output page until the table definitions are placed; a file larger
+  // than the budget is slid down instead, so memory stays bounded whatever the file's size.
+  if (static_cast<uint64_t>(db.PageCount()) * db.PageSize() > kFullCompactionMaxBytes) {
+    throw FullCompactionRefused("the database is larger than the full compactor takes (" +
+                                std::to_string(kFullCompactionMaxBytes >> 20) + " MiB)");
+  }
   return FullWriter(db).Run(out, stats);
 }
 

@@ -38,6 +38,9 @@ struct FullCompactStats {
   std::vector<std::string> pinned;
 };
 
+// The largest file the full compactor takes: it keeps the output in memory while it writes.
+inline constexpr uint64_t kFullCompactionMaxBytes = uint64_t{256} << 20;
+
 // Writes the fully compacted copy of db (which the structural checker accepted) to out and
 // returns its page count. Throws FullCompactionRefused for what it cannot rewrite, JetError
 // for an inconsistency found while reading.
