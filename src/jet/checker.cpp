@@ -91,6 +91,8 @@ class Checker {
       }
       CheckTable(e);
     }
+    // Definition fields no reader needs come after what the tables' contents showed.
+    for (Finding& f : deferred_) report_.findings.push_back(std::move(f));
     if (have_global) {
       for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
       CompareGlobal(global);
@@ -168,7 +170,85 @@ class Checker {
     for (size_t i = 0; i < t.physical.size(); ++i) {
       Guard([&] { CheckIndex(t, i, tname, live_rows); });
     }
+    CheckDefinition(t, tname);
     report_.tables.push_back(sum);
+  }
+
+  // Fields a compaction carries over without needing them itself: the table type, the counts
+  // against their lists, the constants every definition holds. Findings go to deferred_.
+  void CheckDefinition(const TableDef& t, const std::string& tname) {
+    const Layout& l = db_.GetLayout();
+    auto fail = [&](const std::string& text) {
+      deferred_.push_back({Severity::kError, t.page, tname + " definition: " + text});
+    };
+    if (t.table_type != 0x4E && t.table_type != 0x53) {
+      fail("table type " + Hex(t.table_type) + ", expected 0x4E (user) or 0x53 (system)");
+    }
+    // A table holds at most 255 columns, deleted ones included.
+    if (t.max_cols > 255 || t.max_cols < t.num_cols) {
+      fail("maximum column count " + std::to_string(t.max_cols) + " for " +
+           std::to_string(t.num_cols) + " columns (at most 255)");
+    }
+    if (t.num_var_cols > t.max_cols) {
+      fail("variable column count " + std::to_string(t.num_var_cols) +
+           " above the maximum column count " + std::to_string(t.max_cols));
+    }
+    std::unordered_map<uint16_t, const Column*> numbers, var_slots;
+    for (const Column& c : t.columns) {
+      auto [n, fresh] = numbers.emplace(c.number, &c);
+      if (!fresh) {
+        fail("column \"" + c.name + "\" has the number " + std::to_string(c.number) +
+             " of column \"" + n->second->name + "\"");
+      }
+      if (!l.jet3 && Le32(t.bytes.data() + c.block + 1) != 1625) {
+        fail("column \"" + c.name + "\" descriptor lacks the constant 1625");
+      }
+      if (c.Fixed()) continue;
+      if (c.var_index >= t.num_var_cols) {
+        fail("column \"" + c.name + "\" has variable index " + std::to_string(c.var_index) +
+             ", not below the variable column count " + std::to_string(t.num_var_cols));
+      } else if (auto [v, fresh_slot] = var_slots.emplace(c.var_index, &c); !fresh_slot) {
+        fail("column \"" + c.name + "\" has the variable index " + std::to_string(c.var_index) +
+             " of column \"" + v->second->name + "\"");
+      }
+    }
+    if (!l.jet3 && Le32(t.bytes.data() + 0x0C) != 1625)
+      fail("the constant 1625 at 0x0C is missing");
+    if (t.num_real_idx > t.num_idx) {
+      fail(std::to_string(t.num_real_idx) + " physical indexes for " + std::to_string(t.num_idx) +
+           " logical ones");
+    }
+    std::vector<bool> used(t.physical.size(), false);
+    std::unordered_set<uint32_t> logical_numbers;
+    for (const LogicalIndex& li : t.logical) {
+      used[li.physical] = true;
+      if (!logical_numbers.insert(li.number).second) {
+        fail("logical index \"" + li.name + "\" repeats the number " + std::to_string(li.number));
+      }
+      if (!l.jet3 && Le32(t.bytes.data() + li.block) != 1625) {
+        fail("logical index \"" + li.name + "\" lacks the constant 1625");
+      }
+    }
+    for (size_t i = 0; i < t.physical.size(); ++i) {
+      if (!used[i]) fail("physical index " + std::to_string(i) + " belongs to no logical index");
+      if (!l.jet3 && Le32(t.bytes.data() + t.physical[i].block) != 1923) {
+        fail("physical index " + std::to_string(i) + " lacks the constant 1923");
+      }
+    }
+    std::unordered_set<uint16_t> mapped;
+    for (const LongValueMaps& m : t.long_value_maps) {
+      if (!t.ColumnByNumber(m.column)) {
+        fail("long-value maps for column number " + std::to_string(m.column) +
+             ", which the table does not have");
+      } else if (!mapped.insert(m.column).second) {
+        fail("two long-value map entries for column number " + std::to_string(m.column));
+      }
+    }
+    for (const Column& c : t.columns) {
+      if (c.IsLongValue() && !mapped.count(c.number)) {
+        fail("long-value column \"" + c.name + "\" has no long-value maps");
+      }
+    }
   }
 
   void CountTablePages() {
@@ -342,6 +422,7 @@ class Checker {
   std::vector<Owner> owners_;
   std::vector<bool> keep_;               // pages a page-level compaction keeps
   std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
+  std::vector<Finding> deferred_;        // definition findings, reported after the tables
   CheckReport report_;
 };
 

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "jet/checker.h"
 #include "jet/compare.h"
+#include "jet/table_def.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "test_support.h"
 
@@ -92,6 +94,10 @@ TEST(JetChecker, RejectsTheDamagedDebianSample) {
                      "12 row 11: row 11 beyond the page's 10 rows",
                      "page 12: table \"MSysRelationships\" index \"szReferencedObject\" usage "
                      "map at page 12 row 12: row 12 beyond the page's 10 rows",
+                     // Column 13 of the catalogue's own definition reads 10 (one byte hit),
+                     // and its long-value map entry names 10 as well.
+                     "page 2: table \"MSysObjects\" definition: column \"Lv\" has the number 10 "
+                     "of column \"ForeignName\"",
                      "page 13: 4 pages marked used in the global usage map are not reachable "
                      "(leaked), first this one",
                  }));
@@ -119,6 +125,117 @@ TEST(JetChecker, WarnsAboutUnknownColumnTypesWithData) {
                      "pointer-free",
                  }));
   EXPECT_TRUE(r.Consistent());
+}
+
+// Definition fields a compaction carries over without using them must still be consistent.
+struct DefinitionEdit {
+  const char* what;
+  // Changes the definition t in image (a copy of the file db reads).
+  std::function<void(const Database& db, const TableDef& t, std::string& image)> apply;
+  std::vector<std::string> expected;  // each is part of one finding
+};
+
+uint64_t At(const Database& db, const TableDef& t, size_t offset) {
+  EXPECT_LT(offset + 4, db.PageSize()) << "field beyond the definition's first page";
+  return uint64_t{t.page} * db.PageSize() + offset;
+}
+
+const std::vector<DefinitionEdit>& DefinitionEdits() {
+  static const std::vector<DefinitionEdit> edits = {
+      {"table type and maximum column count overwritten with 0xFF",
+       [](const Database& db, const TableDef& t, std::string& image) {
+         for (size_t k = 0; k < 3; ++k) {
+           image[At(db, t, db.GetLayout().tdef_table_type) + k] = static_cast<char>(0xFF);
+         }
+       },
+       {"definition: table type 0xFF, expected 0x4E (user) or 0x53 (system)",
+        "definition: maximum column count 65535 for "}},
+      {"no variable columns counted",
+       [](const Database& db, const TableDef& t, std::string& image) {
+         test::Put16(image, At(db, t, db.GetLayout().tdef_num_var_cols), 0);
+       },
+       {"not below the variable column count 0"}},
+      {"two columns with one number",
+       [](const Database& db, const TableDef& t, std::string& image) {
+         // A column no index names takes the number of another one.
+         for (size_t k = 0; k < t.columns.size(); ++k) {
+           bool indexed = false;
+           for (const PhysicalIndex& p : t.physical) {
+             for (uint16_t n : p.columns) indexed = indexed || n == t.columns[k].number;
+           }
+           if (indexed) continue;
+           test::Put16(image, At(db, t, t.columns[k].block + db.GetLayout().col_number),
+                       t.columns[k == 0 ? 1 : 0].number);
+           return;
+         }
+         ADD_FAILURE() << "every column is indexed";
+       },
+       {"has the number "}},
+      {"two variable columns in one slot",
+       [](const Database& db, const TableDef& t, std::string& image) {
+         const Column* first = nullptr;
+         for (const Column& c : t.columns) {
+           if (c.Fixed()) continue;
+           if (first) {
+             test::Put16(image, At(db, t, c.block + db.GetLayout().col_var_index),
+                         first->var_index);
+             return;
+           }
+           first = &c;
+         }
+         ADD_FAILURE() << "the table has fewer than two variable columns";
+       },
+       {"has the variable index "}},
+  };
+  return edits;
+}
+
+// The first user table with two variable columns in path takes each edit in turn.
+void ExpectDefinitionEditsFound(const std::string& path) {
+  const std::string image = orvelle::test::ReadBytes(path);
+  Database db(MemorySource("original", image));
+  TableDef t;
+  for (const CatalogEntry& e : db.Catalog()) {
+    TableDef d = ReadTableDef(db, e.id);
+    size_t variable = 0;
+    for (const Column& c : d.columns) variable += c.Fixed() ? 0 : 1;
+    if (!e.System() && variable >= 2) {
+      t = d;
+      break;
+    }
+  }
+  ASSERT_NE(t.page, 0u) << "no user table with two variable columns";
+  EXPECT_TRUE(CheckDatabase(db).Consistent());
+  for (const DefinitionEdit& edit : DefinitionEdits()) {
+    SCOPED_TRACE(edit.what);
+    std::string changed = image;
+    edit.apply(db, t, changed);
+    Database copy(MemorySource("changed", changed));
+    CheckReport r = CheckDatabase(copy);
+    EXPECT_FALSE(r.Consistent());
+    std::string all;
+    for (const Finding& f : r.findings) all += f.Describe() + "\n";
+    for (const std::string& part : edit.expected) {
+      EXPECT_NE(all.find("page " + std::to_string(t.page) + ": table \""), std::string::npos)
+          << all;
+      EXPECT_NE(all.find(part), std::string::npos) << all;
+    }
+  }
+}
+
+TEST(JetChecker, ChecksDefinitionFieldsInTheDebianSample) {
+  std::string path = test::DebianFixture("Monitor.mdb");
+  JET_REQUIRE_FIXTURE(path);
+  ExpectDefinitionEditsFound(path);
+}
+
+TEST(JetChecker, ChecksDefinitionFieldsInEachFormat) {
+  for (const char* name : {"V1997-testV1997.mdb", "V2000-testV2000.mdb", "V2010-testV2010.accdb"}) {
+    SCOPED_TRACE(name);
+    std::string path = test::Fixture(name);
+    JET_REQUIRE_FIXTURE(path);
+    ExpectDefinitionEditsFound(path);
+  }
 }
 
 TEST(JetChecker, ChecksRc4EncodedFiles) {
