@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libboost1.81-dev
   libssl-dev
+  nlohmann-json3-dev
   clang clang-format libclang-rt-14-dev
   mdbtools
 )

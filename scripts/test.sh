@@ -14,6 +14,7 @@ export ORVELLE_QUIET=1
 echo "== Linux"
 bash scripts/build.sh linux
 (cd build/linux && ctest --output-on-failure)
+bash scripts/install-test.sh build/linux
 
 echo "== Linux with AddressSanitizer and UBSan"
 bash scripts/build.sh asan

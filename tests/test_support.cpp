@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -86,6 +87,16 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 bool Exists(const std::string& path) {
   std::error_code ec;
   return fs::exists(path, ec);
+}
+
+std::string WithoutSummary(const std::string& err) {
+  static const std::regex summary(
+      "orvelle: [0-9]+ files?: [0-9]+ compacted, [0-9]+ failed, [0-9]+ skipped; .* in "
+      "[0-9]+\\.[0-9]{2} s\n$");
+  const size_t start = err.size() < 2 ? 0 : err.rfind('\n', err.size() - 2);
+  const size_t line = start == std::string::npos || err.size() < 2 ? 0 : start + 1;
+  if (!std::regex_match(err.substr(line), summary)) return err;
+  return err.substr(0, line);
 }
 
 std::string BuiltProgram(const std::string& name) {

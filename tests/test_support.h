@@ -36,6 +36,10 @@ std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);  // creates parents
 bool Exists(const std::string& path);
 
+// A console run's standard error without the summary line it ends with: what else the run
+// told. The text is returned unchanged when its last line is no summary.
+std::string WithoutSummary(const std::string& err);
+
 // Path of a program built beside the test binary (for example "orvelle").
 std::string BuiltProgram(const std::string& name);
 

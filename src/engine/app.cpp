@@ -4,6 +4,8 @@
 #include <exception>
 #include <memory>
 
+#include "console/usage.h"
+#include "console/windowless.h"
 #include "engine/console_main.h"
 #include "jobs/tessoly.h"
 #include "platform/fs.h"
@@ -37,7 +39,7 @@ void FillDescriptor(TkxProject& project) {
   project.ProjectFilter = "Orvelle Project|*" + project.ProjectExt;
   project.Title = "Orvelle";
   project.OverwriteDefault = false;
-  project.Version = "2026.18.1003.2686";
+  project.Version = kProductVersion;
   project.TargetDelimiter = kPathDelim;
 }
 
@@ -71,9 +73,14 @@ struct ProcessObjects {
 };
 
 int Run(int argc, char** argv) {
-  ProcessObjects objects;
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
   const char* first = argc > 1 && argv[1] != nullptr ? argv[1] : "";
+  // Without a window the usual switches of a command-line program are answered first, before
+  // anything beside the program is read or counted.
+  if (!HasWindow()) {
+    if (auto code = console::AnswerArgument(first, kProductVersion, stdout, stderr)) return *code;
+  }
+  ProcessObjects objects;
 
   objects.app = std::make_unique<TkxApp>(fs::ProgramPath(argv0), first);
   kxApp = objects.app.get();
@@ -101,6 +108,7 @@ int Run(int argc, char** argv) {
   kxMatch = objects.match.get();
 
   if (IsConsoleRun(*kxProject)) return kxMain->Run();
+  if (!HasWindow()) return console::RunWithoutWindow(*kxProject, *kxMain, kxApp->FirstArg);
 
   // The windows exist in the Windows build only; elsewhere the console run is explained.
   const int window_code = RunWindowApplication();

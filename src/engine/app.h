@@ -24,6 +24,9 @@ extern TkxProject* kxProject;
 extern TkxMain* kxMain;
 extern TkxMatchBase* kxMatch;
 
+// The product's version, as the descriptor and --version give it.
+inline constexpr char kProductVersion[] = "2026.18.1003.2686";
+
 // Fills the application descriptor of `project` with this product's values.
 void FillDescriptor(TkxProject& project);
 

@@ -25,6 +25,13 @@ struct TkxNode {
   int32_t Index = 0;    // position in the batch, also the result row
   std::string Source;   // the path as passed to AddFile
   std::string Message;  // target path on success, error text on failure
+  // What the job learnt on the way, for the console's progress, summary and report: written
+  // by the job that holds the node before OnNodeDone, read in OnNodeDone or after the run.
+  std::string Target;        // the target planned (a skipped file: the one that exists)
+  std::string Engine;        // "dao" or "native" once one was created, else empty
+  int64_t BytesBefore = -1;  // the source's size before compaction, -1 when unknown
+  int64_t BytesAfter = -1;   // the compacted file's size, -1 when none was written
+  int64_t Ms = 0;            // how long the job spent on the file
 };
 
 using TkxNodeList = std::vector<std::unique_ptr<TkxNode>>;

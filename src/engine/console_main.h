@@ -10,6 +10,10 @@
 
 namespace orvelle {
 
+namespace console {
+class RunWatch;
+}
+
 class TkxMain {
  public:
   TkxMain();
@@ -19,8 +23,10 @@ class TkxMain {
 
   // The whole console run; returns the process exit code: 0 when a run took place, whatever
   // its results; 2 when nothing could be searched or set up (an empty "Source" or "Target",
-  // a target folder that cannot be created, a source folder that cannot be listed, no worker
-  // thread that could start). The reason then goes to standard error and the log.
+  // a target folder that cannot be created, a source folder that cannot be listed, a "Report"
+  // file that cannot be written, no worker thread that could start). The reason then goes to
+  // standard error and the log. A run that takes place ends with its summary line on
+  // standard error, and shows its progress there while it works when that is a terminal.
   int Run();
   // OnNodeDone handler, called on worker threads.
   void LogResult(TkxBatch* batch, TkxNode* node);
@@ -40,6 +46,8 @@ class TkxMain {
   void WriteLog(const std::vector<std::string>& lines);
 
   std::unique_ptr<TkxBatch> batch_;
+  // Progress, report and summary of the current run; set before any worker starts.
+  std::unique_ptr<console::RunWatch> watch_;
   mutable std::mutex log_mu_;
   std::vector<std::string> log_;  // guarded by log_mu_
 };

@@ -74,7 +74,7 @@ TEST_F(ConsoleProgramTest, WithoutAnEngineEveryFileFailsAndIsLogged) {
   EXPECT_EQ(program_.Run("-P:Source=" + src +
                          "/*.*db,Target=out,Subdir=1,PureConsole=1,LogFile=run.log,Engine=dao"),
             0);
-  EXPECT_EQ(program_.Stderr(), "");
+  EXPECT_EQ(program_.Told(), "");
   const std::string no_engine = " => Invalid class string, ProgID: \"DAO.DBEngine.36\"";
   std::string log = ReadBytes(dir_.Sub("run.log"));
   std::vector<std::string> lines;
@@ -117,7 +117,7 @@ TEST_F(ConsoleProgramTest, NamesThatCouldForgeLinesAreLoggedEscaped) {
       program_.RunAtMost(
           "-P:Source=" + src + "/*.mdb,Target=out,PureConsole=1,LogFile=run.log,Engine=dao", 60),
       0);
-  EXPECT_EQ(program_.Stderr(), "");
+  EXPECT_EQ(program_.Told(), "");
   EXPECT_EQ(Sorted(LogLines(dir_.Sub("run.log"))),
             Sorted({"Failure => " + src + "/x%0D%0ASuccess => forged.mdb" + kNoEngine,
                     "Failure => " + src + "/%FF%FE.mdb" + kNoEngine,
@@ -234,7 +234,7 @@ TEST_F(ConsoleProgramTest, TargetInsideTheSourceTreeIsNotSearchedAgain) {
                                      "/out,Subdir=1,IsOverwrite=1,PureConsole=1,LogFile=run.log",
                                  120),
               0);
-    EXPECT_EQ(program_.Stderr(), "");
+    EXPECT_EQ(program_.Told(), "");
     EXPECT_EQ(Sorted(LogLines(dir_.Sub("run.log"))),
               (std::vector<std::string>{
                   "Success => " + tree + "/Monitor.mdb => " + tree + "/out/Monitor.mdb",
@@ -270,7 +270,7 @@ TEST_F(ConsoleProgramTest, RegExtThatDoesNotCompileIsToldAndLetsEveryFileThrough
                                60),
             0);
   EXPECT_EQ(LogLines(dir_.Sub("run.log")).size(), 2u);
-  const std::string err = program_.Stderr();
+  const std::string err = program_.Told();
   const std::string head = "orvelle: The expression \"[unclosed\" of \"RegExt\" does not compile (";
   const std::string tail = "); it is not applied, so every file the mask accepts is processed.\n";
   EXPECT_EQ(err.substr(0, head.size()), head);
@@ -288,7 +288,7 @@ TEST_F(ConsoleProgramTest, ThreadsCountIsBounded) {
                                    "LogFile=run.log,Engine=dao",
                                120),
             0);
-  EXPECT_EQ(program_.Stderr(),
+  EXPECT_EQ(program_.Told(),
             "orvelle: \"ThreadsCount\" is 100000; at most 64 files are compacted side by side.\n");
   EXPECT_EQ(LogLines(dir_.Sub("run.log")).size(), 3u);
 }
@@ -363,7 +363,7 @@ TEST_F(ConsoleProgramTest, AddressesArePrintedAndNothingIsStarted) {
   const std::string report =
       "orvelle: to open: https://www.orvelle.example/net/"
       "?a=err&e=Invalid%20class%20string,%20ProgID:%20DAO.DBEngine.36&p=tessoly&v=";
-  std::string err = program_.Stderr();
+  std::string err = program_.Told();
   EXPECT_EQ(err.substr(0, report.size()), report);
   EXPECT_EQ(err.find('\n'), err.size() - 1);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "console/run_watch.h"
 #include "engine/app.h"
 #include "engine/batch.h"
 #include "jobs/convertor.h"
@@ -53,6 +54,7 @@ int TkxMain::Run() {
     log_.clear();
   }
   batch_ = std::make_unique<TkxBatch>();
+  watch_ = std::make_unique<console::RunWatch>(stderr);
   TkxJobs jobs;
   const std::string not_run = ", so no file was processed.";
   try {
@@ -86,6 +88,11 @@ int TkxMain::Run() {
       Refuse("No target folder: \"" + kxProject->Target() + "\" names none" + not_run);
       return 2;
     }
+    const std::string report = kxProject->GetOption("Report");
+    if (!watch_->OpenReport(report, &why)) {
+      Refuse("The report file \"" + report + "\" cannot be written (" + why + ")" + not_run);
+      return 2;
+    }
     if (kxProject->TargetDelimiter == kPathDelim && !fs::ForceDirectories(target, &why)) {
       Refuse("The target folder \"" + target + "\" cannot be created (" + why + ")" + not_run);
       return 2;
@@ -114,10 +121,14 @@ int TkxMain::Run() {
              " worker threads could be started (" + start_error + "); the run goes on with " +
              std::to_string(started) + ".");
   }
+  watch_->Begin(batch_.get());
   if (kxInfo) kxInfo->AddCount("C", 1);
   WaitRunningJobs();
+  const std::string report_trouble = watch_->End();
   for (const std::string& problem : batch_->SearchProblems()) TellUser(problem);
+  if (!report_trouble.empty()) TellUser(report_trouble);
   Finish();
+  watch_->PrintSummary();
   return 0;
 }
 
@@ -146,8 +157,11 @@ void TkxMain::LogResult(TkxBatch* batch, TkxNode* node) {
   line += text::EscapeLine(node->Source);
   line += " => ";
   line += text::EscapeLine(node->Message);
-  std::lock_guard<std::mutex> lock(log_mu_);
-  log_.push_back(std::move(line));
+  {
+    std::lock_guard<std::mutex> lock(log_mu_);
+    log_.push_back(std::move(line));
+  }
+  if (watch_) watch_->Done(*node);
 }
 
 void TkxMain::Finish() {

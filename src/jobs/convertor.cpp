@@ -1,6 +1,7 @@
 #include "jobs/convertor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -219,6 +220,7 @@ TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
 }
 
 void TkxConvertor::ProcessNode() {
+  const auto started = std::chrono::steady_clock::now();
   try {
     ConvertFile(FBatch, FCurrent);
   } catch (...) {
@@ -226,6 +228,9 @@ void TkxConvertor::ProcessNode() {
     throw;
   }
   ReleasePaths();
+  FCurrent->Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - started)
+                     .count();
   if (FOnNodeDone) FOnNodeDone(FBatch, FCurrent);
 }
 
@@ -301,6 +306,7 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   }
 
   ClaimPath(path);
+  node->Target = path;
   // A target written from another file of this run is never replaced: two sources with one
   // target name (kept sub-folders off, the ":" rule) would otherwise leave one database lost.
   const bool taken = WrittenThisRun(path);
@@ -319,6 +325,7 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   std::string short_name = kxProject ? kxProject->ShortName : std::string("tessoly");
   std::string renamed = folder + "-" + short_name + "-" + ExtractFileName(path);
   ClaimPath(renamed);
+  node->Target = renamed;
   if (WrittenThisRun(renamed)) {
     const std::string message = "Cannot compact \"" + source + "\": its targets \"" + path +
                                 "\" and \"" + renamed +

@@ -94,7 +94,7 @@ TEST_F(NativeConsoleRun, CompactsTheFixtureFolderIntoATargetAndThenInPlace) {
   ASSERT_EQ(
       program_.Run("-P:Source=" + in + "/*.*db,Target=" + out + ",PureConsole=1,LogFile=" + log),
       0);
-  EXPECT_EQ(program_.Stderr(), "");
+  EXPECT_EQ(program_.Told(), "");
   std::vector<std::string> expected;
   for (const std::string& n : names)
     expected.push_back("Success => " + in + "/" + n + " => " + out + "/" + n);

@@ -56,7 +56,7 @@ class NativeEngine : public automation::Object {
 std::unique_ptr<automation::Object> NewNativeEngine() { return std::make_unique<NativeEngine>(); }
 
 bool IsNativeEngine(const automation::Object* object) {
-  return dynamic_cast<const NativeEngine*>(object) != nullptr;
+  return object != nullptr && dynamic_cast<const NativeEngine*>(object->Provided()) != nullptr;
 }
 
 void RegisterNativeEngine() {

@@ -52,6 +52,22 @@ TEST(NativeEngine, CompactsThroughTheAutomationSeam) {
   }
 }
 
+// The job gives DAO a copy of the source but lets the native engine read the source itself;
+// that needs the engine recognised through the seam's wrapper.
+TEST(NativeEngine, IsKnownThroughTheAutomationSeam) {
+  RegisterNativeEngine();
+  const auto native = automation::Create(kNativeEngineProgId);
+  EXPECT_TRUE(IsNativeEngine(native.get()));
+  automation::RegisterProvider("Orvelle.Test.Other", [] { return NewNativeEngine(); });
+  EXPECT_TRUE(IsNativeEngine(automation::Create("Orvelle.Test.Other").get()));
+  automation::UnregisterProvider("Orvelle.Test.Other");
+  struct Other : automation::Object {
+    void Invoke(const std::string&, const Args&) override {}
+  } other;
+  EXPECT_FALSE(IsNativeEngine(&other));
+  EXPECT_FALSE(IsNativeEngine(nullptr));
+}
+
 TEST(NativeEngine, ReportsWhyNothingWasWritten) {
   ScopedTempDir tmp;
   WriteBytes(tmp.Sub("short.mdb"), std::string(8192, 'x'));

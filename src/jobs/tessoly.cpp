@@ -114,6 +114,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
     }
     if (!info.exists) throw fail("the file does not exist");
     if (!info.is_regular) throw fail("it is " + info.kind + ", not a database file");
+    node->BytesBefore = fs::FileSize(source);
 
     // The file that in place, DeleteSource or RenameSource change must lie in the searched
     // folder (a listed file: its own folder), whatever links lead there. A link compacted in
@@ -144,6 +145,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
     // "Engine" asks for one of them.
     const std::string choice = kxProject ? kxProject->GetOption(kEngineOption) : std::string();
     std::unique_ptr<automation::Object> engine = CreateCompactionEngine(choice);
+    node->Engine = IsNativeEngine(engine.get()) ? "native" : "dao";
 
     std::string input = source, error;
     if (in_place) {
@@ -209,6 +211,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
       throw std::runtime_error("The engine wrote no database at \"" + target + "\"");
     }
 
+    const int64_t compacted_size = fs::FileSize(staged);
     // The permissions go on before the name: the result is never readable by more people
     // than the file it replaces (or, new, than its source) even for a moment.
     const std::string model = in_place                             ? work.working
@@ -231,6 +234,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
       work.working.clear();
     }
     MarkWritten(target);
+    node->BytesAfter = compacted_size;
     work.RemoveFolder();
     lock.Release();
     FinishSource(batch, node, target);

@@ -36,6 +36,7 @@ class ProvidedObject : public Object {
       throw AutomationError(TrimDescription(e.what()), kDispException);
     }
   }
+  const Object* Provided() const override { return inner_->Provided(); }
 
  private:
   std::unique_ptr<Object> inner_;

@@ -35,6 +35,8 @@ class Object {
   virtual ~Object() = default;
   // Calls `method` with `args`; throws AutomationError.
   virtual void Invoke(const std::string& method, const Args& args) = 0;
+  // The object that does the work: a provider's own object behind the seam's wrapper.
+  virtual const Object* Provided() const { return this; }
 };
 
 // Initialises automation for the calling thread (COM apartment); repeated calls are harmless.

@@ -76,6 +76,8 @@ class ProgramCopy {
   // The same with a deadline: a program still running after `seconds` is killed (kHung).
   int RunAtMost(const std::string& arg, int seconds) { return WaitAtMost(Start(arg), seconds); }
   std::string Stderr() const { return ReadBytes(folder_ + "/stderr.txt"); }
+  // Standard error without the run's summary line.
+  std::string Told() const { return WithoutSummary(Stderr()); }
 
  private:
   std::string folder_;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/app.h"
 #include "jet/checker.h"
 #include "jet/compact.h"
 #include "jet/compact_plan.h"
@@ -112,11 +113,29 @@ int Compare(const std::string& a, const std::string& b, const std::string& passw
   }
 }
 
+const char kUsage[] =
+    "usage: orvelle-jet info [--password=PWD] FILE...\n"
+    "       orvelle-jet compare [--password=PWD] A B\n"
+    "       orvelle-jet compact [--password=PWD] IN OUT\n";
+
 int Usage() {
-  std::cerr << "usage: orvelle-jet info [--password=PWD] FILE...\n"
-               "       orvelle-jet compare [--password=PWD] A B\n"
-               "       orvelle-jet compact [--password=PWD] IN OUT\n";
+  std::cerr << kUsage;
   return 2;
+}
+
+// --help, -h and --version as the batch program answers them: on standard output, exit 0.
+int Help() {
+  std::cout << kUsage
+            << "\nInspects Access databases (.mdb, .accdb) with Orvelle's native engine.\n"
+               "  info      format, tables, live/free/leaked pages, what compaction would\n"
+               "            reclaim, and the checker's verdict\n"
+               "  compare   compares two databases table by table\n"
+               "  compact   compacts IN into OUT, verified before OUT appears\n"
+               "  --password=PWD  opens password-protected files\n"
+               "\nExit status: 0 consistent, equivalent or compacted; 1 inconsistent,\n"
+               "different or refused; 2 unreadable or bad usage.\n";
+  std::cout.flush();
+  return std::cout ? 0 : 1;
 }
 
 int Compact(const std::vector<std::string>& files, const CompactOptions& options) {
@@ -152,6 +171,11 @@ int Compact(const std::vector<std::string>& files, const CompactOptions& options
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
+  if (command == "--help" || command == "-h") return Help();
+  if (command == "--version") {
+    std::cout << "orvelle-jet " << orvelle::kProductVersion << "\n";
+    return 0;
+  }
   const std::string option = "--password=";
   std::vector<std::string> files;
   CompactOptions options;

@@ -14,6 +14,8 @@
 
 namespace orvelle {
 
+bool HasWindow() { return true; }
+
 int RunWindowApplication() {
   if (kxProject == nullptr) return 1;
   INITCOMMONCONTROLSEX icc{};
