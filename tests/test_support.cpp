@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -42,13 +44,30 @@ std::string ScopedTempDir::Sub(const std::string& relative) const {
   return (fs::path(path_) / relative).string();
 }
 
+// The tests read a copy of each fixture folder, made once per process: a compaction holds the
+// lock file beside its source, and that must never appear among the shared fixtures, where
+// other test processes would see the database as in use.
+static std::string PrivateCopy(const std::string& dir) {
+  static std::mutex lock;
+  static std::map<std::string, std::string> copies;
+  static ScopedTempDir root;
+  std::lock_guard<std::mutex> guard(lock);
+  auto found = copies.find(dir);
+  if (found != copies.end()) return found->second;
+  const std::string copy = root.Sub(std::to_string(copies.size()));
+  std::error_code ec;
+  fs::copy(dir, copy, fs::copy_options::recursive, ec);
+  if (ec) throw std::runtime_error("cannot copy the fixtures of " + dir + ": " + ec.message());
+  return copies[dir] = copy;
+}
+
 static std::string FromEnvOrShared(const char* var, const char* sub) {
   if (const char* v = std::getenv(var); v && *v) {
-    return fs::is_directory(v) ? std::string(v) : std::string();
+    return fs::is_directory(v) ? PrivateCopy(v) : std::string();
   }
   fs::path p = fs::path(ORVELLE_SOURCE_DIR) / ".." / "shared" / "fixtures" / sub;
   std::error_code ec;
-  if (fs::is_directory(p, ec)) return fs::canonical(p, ec).string();
+  if (fs::is_directory(p, ec)) return PrivateCopy(fs::canonical(p, ec).string());
   return std::string();
 }
 
