@@ -291,7 +291,8 @@ TEST(JetCompactFull, FallsBackToThePageSlideWhenItsCopyFailsVerification) {
   EXPECT_EQ(r.bytes_after, SlideSize(in));
   ExpectEquivalent(in, out);
   std::set<std::string> left;
-  for (const auto& e : fs::directory_iterator(tmp.Path())) left.insert(e.path().filename());
+  for (const auto& e : fs::directory_iterator(tmp.Path()))
+    left.insert(e.path().filename().string());
   EXPECT_EQ(left, std::set<std::string>{"out.accdb"});
 }
 
