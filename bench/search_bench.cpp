@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/app.h"
-#include "engine/batch.h"
+#include "app/app.h"
+#include "batch/batch.h"
 #include "jobs/tessoly.h"
 #include "platform/automation.h"
 #include "platform/fs.h"

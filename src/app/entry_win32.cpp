@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app.h"
+#include "app/app.h"
 
 namespace {
 

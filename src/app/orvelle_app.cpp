@@ -1,3 +1,3 @@
-#include "engine/app.h"
+#include "app/app.h"
 
 int main(int argc, char** argv) { return orvelle::RunApplication(argc, argv); }

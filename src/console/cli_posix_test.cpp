@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "console/usage.h"
-#include "engine/app.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "test_support.h"
 

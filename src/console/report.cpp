@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "batch/batch.h"
 #include "console/summary.h"
 #include "console/terminal.h"
-#include "engine/batch.h"
 #include "platform/text.h"
 
 namespace orvelle::console {

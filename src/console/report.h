@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/types.h"
+#include "project/types.h"
 
 namespace orvelle::console {
 

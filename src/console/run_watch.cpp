@@ -1,6 +1,6 @@
 #include "console/run_watch.h"
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 
 namespace orvelle::console {
 

@@ -11,7 +11,7 @@
 #include "console/progress.h"
 #include "console/report.h"
 #include "console/summary.h"
-#include "engine/types.h"
+#include "project/types.h"
 
 namespace orvelle::console {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 
 namespace orvelle::console {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/types.h"
+#include "project/types.h"
 
 namespace orvelle::console {
 

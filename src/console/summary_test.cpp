@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "batch/batch.h"
 #include "console/progress.h"
-#include "engine/batch.h"
 
 namespace orvelle::console {
 namespace {

@@ -2,13 +2,18 @@
 
 #include <cstdio>
 
+#include "console/console_runner.h"
 #include "console/usage.h"
-#include "engine/app.h"
-#include "engine/console_main.h"
 #include "platform/fs.h"
 #include "project/project.h"
 
-namespace orvelle::console {
+namespace orvelle {
+
+const char* const kNoWindowHint =
+    "orvelle: this build has no window; start a console run instead, for example: "
+    "orvelle \"-P:Source=DIR/*.*db,Target=OUT,PureConsole=1,LogFile=run.log\"";
+
+namespace console {
 
 int RunWithoutWindow(TkxProject& project, TkxMain& main, const std::string& first_arg) {
   if (project.Source().find("http") != std::string::npos) {
@@ -22,4 +27,5 @@ int RunWithoutWindow(TkxProject& project, TkxMain& main, const std::string& firs
   return main.Run();
 }
 
-}  // namespace orvelle::console
+}  // namespace console
+}  // namespace orvelle

@@ -3,9 +3,14 @@
 
 #include <string>
 
-#include "engine/types.h"
+#include "project/types.h"
 
-namespace orvelle::console {
+namespace orvelle {
+
+// What the program prints on standard error when it would need a window it does not have.
+extern const char* const kNoWindowHint;
+
+namespace console {
 
 // Runs the batch the command line named in the console, whatever "PureConsole" says, and
 // returns the exit code. A web source (one that holds "http") cannot be read without the
@@ -13,4 +18,5 @@ namespace orvelle::console {
 // was started without an argument and no default project lies beside it.
 int RunWithoutWindow(TkxProject& project, TkxMain& main, const std::string& first_arg);
 
-}  // namespace orvelle::console
+}  // namespace console
+}  // namespace orvelle

@@ -10,9 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/app.h"
-#include "engine/batch.h"
-#include "jobs/tessoly.h"
+#include "batch/batch.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -49,9 +47,8 @@ std::string BusyKey(const std::string& path) {
   return kPathDelim == '\\' ? text::LowerCase(path) : path;
 }
 
-TkxWorkClass JobClass() {
-  return kxProject && kxProject->JobClass ? kxProject->JobClass : &TkxTessoly::Create;
-}
+// The descriptor's job class, the only way a run's jobs come to be; null when none is set.
+TkxWorkClass JobClass() { return kxProject ? kxProject->JobClass : nullptr; }
 
 std::string ChangeExt(const std::string& path, const std::string& ext) {
   return ChangeFileExt(path, ext);
@@ -143,8 +140,9 @@ TkxConvertor::TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_do
     : TkxWorkBase(batch, count, on_done), FOnNodeDone(on_done) {
   // Every job builds the next one, so the count is also the depth of this recursion.
   count = std::min(count, kMaxJobCount);
-  if (count > 1) {
-    TkxWorkBase* next = JobClass()(batch, count - 1, on_done);
+  const TkxWorkClass job_class = JobClass();
+  if (count > 1 && job_class) {
+    TkxWorkBase* next = job_class(batch, count - 1, on_done);
     FNextJob = dynamic_cast<TkxConvertor*>(next);
     if (!FNextJob) delete next;  // a class outside the chain's family cannot join it
   }
@@ -188,12 +186,14 @@ TkxWorkBase* TkxConvertor::Create(TkxBatch* batch, int count, const TkxNodeEvent
 
 TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
                                  const TkxNodeEvent& on_done) {
+  const TkxWorkClass job_class = JobClass();
+  if (!job_class) throw std::logic_error("The project names no job class");
   std::string target_dir = TkxBatch::NormalizePath(target);
   batch->LockNodes();
   batch->TargetDir = target_dir;
   batch->UnlockNodes();
   int count = kxProject ? kxProject->ThreadsCount() : 1;
-  TkxWorkBase* first = JobClass()(batch, count, on_done);
+  TkxWorkBase* first = job_class(batch, count, on_done);
   auto* head = dynamic_cast<TkxConvertor*>(first);
   if (!head) {
     delete first;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/work_base.h"
+#include "batch/work_base.h"
 
 namespace orvelle {
 
@@ -57,15 +57,16 @@ class TkxJobs {
 
 class TkxConvertor : public TkxWorkBase {
  public:
-  // Builds the rest of the chain through the descriptor's JobClass when count > 1; a count
-  // above kMaxJobCount counts as kMaxJobCount.
+  // Builds the rest of the chain through the descriptor's JobClass when count > 1 (none
+  // without one); a count above kMaxJobCount counts as kMaxJobCount.
   TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done);
   ~TkxConvertor() override;
 
   static TkxWorkBase* Create(TkxBatch* batch, int count, const TkxNodeEvent& on_done);
 
   // Normalises `target` into the batch's TargetDir and builds "ThreadsCount" jobs of the
-  // descriptor's JobClass, suspended.
+  // descriptor's JobClass, suspended. Throws std::logic_error when there is no project or it
+  // names no JobClass, and leaves the batch as it was.
   static TkxJobs CreateJobs(TkxBatch* batch, const std::string& target,
                             const TkxNodeEvent& on_done);
 

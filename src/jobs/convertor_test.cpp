@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 #include "jobs/testtools/project_fixture.h"
 #include "platform/ui_thread.h"
 
@@ -123,6 +123,17 @@ TEST_F(ConvertorTest, NoThreadsStillMakesOneJob) {
     EXPECT_EQ(jobs.JobCount(), 1) << count;
     EXPECT_EQ(jobs.First()->NextJob(), nullptr);
   }  // never started: the handle frees the jobs, the batch has nobody to wait for
+}
+
+// The descriptor's job class is the only way to jobs: without one the run is refused, and the
+// batch is left as it was.
+TEST_F(ConvertorTest, NoJobClassIsRefusedWithoutTouchingTheBatch) {
+  project_->JobClass = nullptr;
+  TkxBatch batch;
+  batch.AddFile("/f0");
+  EXPECT_THROW(TkxConvertor::CreateJobs(&batch, "/out/", nullptr), std::logic_error);
+  EXPECT_EQ(batch.TargetDir, "");
+  EXPECT_EQ(batch.Successes() + batch.Failures(), 0);
 }
 
 TEST_F(ConvertorTest, StopLetsTheFileInHandFinishAndTakesNoOther) {

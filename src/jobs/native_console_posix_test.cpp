@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/testtools/program_copy_posix.h"
+#include "console/testtools/program_copy_posix.h"
 #include "jet/checker.h"
 #include "jet/compact.h"
 #include "jet/compare.h"

@@ -3,8 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "engine/app.h"
-#include "engine/batch.h"
+#include "batch/batch.h"
 #include "jet/compact.h"
 #include "jet/compact_os.h"
 #include "jobs/engine_choice.h"

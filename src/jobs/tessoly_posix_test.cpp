@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 #include "jobs/testtools/project_fixture.h"
 #include "jobs/testtools/stand_in_engine.h"
 #include "platform/fs.h"

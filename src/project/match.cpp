@@ -6,6 +6,8 @@
 
 namespace orvelle {
 
+TkxMatchBase* kxMatch = nullptr;
+
 namespace {
 
 // The search tests every path against the same one or two patterns, so each thread keeps

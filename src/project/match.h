@@ -21,4 +21,7 @@ class TkxMatch : public TkxMatchBase {
 
 std::string WildcardToRegex(const std::string& mask);
 
+// The process's file-name matcher; null while it does not exist (start-up owns it).
+extern TkxMatchBase* kxMatch;
+
 }  // namespace orvelle

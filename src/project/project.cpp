@@ -10,6 +10,8 @@
 
 namespace orvelle {
 
+TkxProject* kxProject = nullptr;
+
 struct TkxProject::Binding {
   TkxControl* control = nullptr;          // not owned
   std::unique_ptr<TkxPropList> accessor;  // created on first use

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/types.h"
 #include "project/option_list.h"
 #include "project/prop_list.h"
+#include "project/types.h"
 
 namespace orvelle {
 
@@ -106,5 +106,8 @@ class TkxProject {
   std::vector<std::unique_ptr<Binding>> bound_;
   std::vector<std::string> recent_loaded_;  // as read at construction, to skip needless writes
 };
+
+// The process's project; null while it does not exist (start-up owns it).
+extern TkxProject* kxProject;
 
 }  // namespace orvelle

@@ -1,7 +1,7 @@
 #include "ui/cfg_window.h"
 
+#include "product/info.h"
 #include "project/project.h"
-#include "ui/info.h"
 
 namespace orvelle {
 

@@ -3,17 +3,17 @@
 #include <exception>
 #include <utility>
 
-#include "engine/batch.h"
-#include "jobs/file_utils.h"
+#include "batch/batch.h"
+#include "platform/file_utils.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
+#include "product/exception_hook.h"
+#include "product/info.h"
 #include "project/project.h"
 #include "ui/cfg_window.h"
-#include "ui/exception_hook.h"
-#include "ui/info.h"
 #include "ui/main_texts.h"
 
 namespace orvelle {

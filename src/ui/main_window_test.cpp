@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/app.h"
-#include "engine/batch.h"
+#include "app/app.h"
+#include "batch/batch.h"
 #include "jobs/tessoly.h"
 #include "jobs/testtools/stand_in_engine.h"
 #include "platform/dialogs.h"
@@ -21,11 +21,11 @@
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
+#include "product/info.h"
 #include "project/match.h"
 #include "project/project.h"
 #include "test_support.h"
 #include "ui/cfg_window.h"
-#include "ui/info.h"
 #include "ui/main_texts.h"
 #include "ui/testtools/ui_stand_ins.h"
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/app.h"
 #include "jet/checker.h"
 #include "jet/compact.h"
 #include "jet/compact_plan.h"
 #include "jet/compare.h"
 #include "jet/database.h"
+#include "orvelle_version.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/app.h"
+#include "app/app.h"
 #include "jobs/tessoly.h"
 #include "platform/path.h"
 #include "project/match.h"

@@ -3,7 +3,7 @@
 #include "ui/win32/about_window_win32.h"
 
 #include "platform/win32_util.h"
-#include "ui/exception_hook.h"
+#include "product/exception_hook.h"
 #include "ui/icons.h"
 #include "ui/win32/win32_ui.h"
 

@@ -1,7 +1,7 @@
 // The options dialog: one editor with the option text, Ok, Cancel and Help.
 #include "platform/win32_util.h"
+#include "product/exception_hook.h"
 #include "ui/cfg_window.h"
-#include "ui/exception_hook.h"
 #include "ui/win32/win32_ui.h"
 
 namespace orvelle::win32 {

@@ -2,12 +2,12 @@
 // and the message loop.
 #include <objbase.h>
 
-#include "engine/app.h"
 #include "platform/ui_thread.h"
 #include "platform/ui_thread_win32.h"
 #include "platform/win32_owner.h"
+#include "product/exception_hook.h"
+#include "product/info.h"
 #include "project/project.h"
-#include "ui/exception_hook.h"
 #include "ui/gui.h"
 #include "ui/win32/about_window_win32.h"
 #include "ui/win32/main_window_win32.h"

@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "platform/win32_util.h"
-#include "ui/exception_hook.h"
+#include "product/exception_hook.h"
 #include "ui/icons.h"
 
 namespace orvelle::win32 {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/app.h"
+#include "app/app.h"
 #include "platform/path.h"
 #include "platform/win32_util.h"
 #include "project/project.h"

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "jobs/file_utils.h"
+#include "platform/file_utils.h"
 #include "test_support.h"
 
 namespace orvelle {

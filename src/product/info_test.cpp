@@ -1,4 +1,4 @@
-#include "ui/info.h"
+#include "product/info.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/app.h"
-#include "engine/batch.h"
-#include "jobs/file_utils.h"
+#include "app/app.h"
+#include "batch/batch.h"
+#include "platform/file_utils.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"

@@ -1,8 +1,8 @@
-#include "engine/work_base.h"
+#include "batch/work_base.h"
 
 #include <exception>
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 
 namespace orvelle {
 

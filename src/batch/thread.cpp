@@ -1,4 +1,4 @@
-#include "engine/thread.h"
+#include "batch/thread.h"
 
 #include <exception>
 

@@ -1,4 +1,4 @@
-#include "engine/console_main.h"
+#include "console/console_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/app.h"
+#include "app/app.h"
 #include "jobs/testtools/stand_in_engine.h"
 #include "platform/automation.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
+#include "product/info.h"
+#include "project/match.h"
 #include "project/project.h"
 #include "test_support.h"
-#include "ui/info.h"
 #include "ui/testtools/scoped_env.h"
 
 namespace orvelle {

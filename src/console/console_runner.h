@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/types.h"
+#include "project/types.h"
 
 namespace orvelle {
 
@@ -51,5 +51,8 @@ class TkxMain {
   mutable std::mutex log_mu_;
   std::vector<std::string> log_;  // guarded by log_mu_
 };
+
+// The process's console runner; null while it does not exist (start-up owns it).
+extern TkxMain* kxMain;
 
 }  // namespace orvelle

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "deadline_posix.h"
-#include "jobs/file_utils.h"
+#include "platform/file_utils.h"
+#include "product/info.h"
 #include "test_support.h"
-#include "ui/info.h"
 #include "ui/testtools/scoped_env.h"
 
 namespace orvelle {

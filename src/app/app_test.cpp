@@ -1,4 +1,4 @@
-#include "engine/app.h"
+#include "app/app.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/usage.h"
+#include "console/windowless.h"
 #include "jobs/tessoly.h"
 #include "platform/path.h"
 #include "project/project.h"

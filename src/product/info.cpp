@@ -1,4 +1,4 @@
-#include "ui/info.h"
+#include "product/info.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,9 +9,8 @@
 #include <optional>
 #include <utility>
 
-#include "engine/app.h"
-#include "engine/batch.h"
-#include "jobs/file_utils.h"
+#include "batch/batch.h"
+#include "platform/file_utils.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
@@ -19,6 +18,8 @@
 #include "project/project.h"
 
 namespace orvelle {
+
+TkxInfo* kxInfo = nullptr;
 namespace {
 
 // State file layout, stored as 2-byte characters (UTF-16 LE of ASCII):

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/types.h"
+#include "project/types.h"
 
 namespace orvelle {
 
@@ -78,5 +78,8 @@ class TkxInfo {
   int32_t legacy_keys_[2] = {-1, -1};  // the status-change time, UTC and local, of old files
   std::vector<std::string> state_;     // name=value lines
 };
+
+// The process's product information; null while it does not exist (start-up owns it).
+extern TkxInfo* kxInfo;
 
 }  // namespace orvelle

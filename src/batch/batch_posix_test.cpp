@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/batch.h"
 #include "deadline_posix.h"
-#include "engine/batch.h"
 #include "jobs/testtools/project_fixture.h"
 #include "platform/fs.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/testtools/program_copy_posix.h"
+#include "console/testtools/program_copy_posix.h"
 #include "jet/testtools/jet_fixtures.h"
 #include "platform/text.h"
 #include "test_support.h"

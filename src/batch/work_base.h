@@ -2,8 +2,8 @@
 // batch has no more work or the worker is asked to terminate. Frees itself when it ends.
 #pragma once
 
-#include "engine/thread.h"
-#include "engine/types.h"
+#include "batch/thread.h"
+#include "project/types.h"
 
 namespace orvelle {
 

@@ -1,22 +1,24 @@
-#include "engine/console_main.h"
+#include "console/console_runner.h"
 
 #include <cstdio>
 #include <exception>
 
+#include "batch/batch.h"
 #include "console/run_watch.h"
-#include "engine/app.h"
-#include "engine/batch.h"
 #include "jobs/convertor.h"
-#include "jobs/file_utils.h"
+#include "platform/file_utils.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "product/info.h"
 #include "project/file_address.h"
 #include "project/project.h"
 #include "project/regex.h"
-#include "ui/info.h"
 
 namespace orvelle {
+
+TkxMain* kxMain = nullptr;
+
 namespace {
 
 const char* StateWord(int32_t state) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/batch.h"
+#include "batch/batch.h"
 
 namespace orvelle {
 namespace {

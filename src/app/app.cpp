@@ -1,32 +1,24 @@
-#include "engine/app.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <exception>
 #include <memory>
 
+#include "console/console_runner.h"
 #include "console/usage.h"
 #include "console/windowless.h"
-#include "engine/console_main.h"
 #include "jobs/tessoly.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "product/info.h"
 #include "project/match.h"
 #include "project/project.h"
 #include "ui/gui.h"
-#include "ui/info.h"
 
 namespace orvelle {
 
 TkxApp* kxApp = nullptr;
-TkxInfo* kxInfo = nullptr;
-TkxProject* kxProject = nullptr;
-TkxMain* kxMain = nullptr;
-TkxMatchBase* kxMatch = nullptr;
-
-const char* const kNoWindowHint =
-    "orvelle: this build has no window; start a console run instead, for example: "
-    "orvelle \"-P:Source=DIR/*.*db,Target=OUT,PureConsole=1,LogFile=run.log\"";
 
 void FillDescriptor(TkxProject& project) {
   project.JobClass = &TkxTessoly::Create;

@@ -1,7 +1,6 @@
-#include "ui/exception_hook.h"
+#include "product/exception_hook.h"
 
-#include "engine/app.h"
-#include "ui/info.h"
+#include "product/info.h"
 
 namespace orvelle {
 

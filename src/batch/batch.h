@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/thread.h"
-#include "engine/types.h"
+#include "batch/thread.h"
+#include "project/types.h"
 
 namespace orvelle {
 

@@ -1,8 +1,7 @@
-#include "engine/batch.h"
+#include "batch/batch.h"
 
 #include <cctype>
 
-#include "engine/app.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"

@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/types.h"
+#include "orvelle_version.h"
+#include "project/types.h"
 
 namespace orvelle {
 
@@ -19,13 +20,6 @@ class TkxApp {
 };
 
 extern TkxApp* kxApp;
-extern TkxInfo* kxInfo;
-extern TkxProject* kxProject;
-extern TkxMain* kxMain;
-extern TkxMatchBase* kxMatch;
-
-// The product's version, as the descriptor and --version give it.
-inline constexpr char kProductVersion[] = "2026.18.1003.2686";
 
 // Fills the application descriptor of `project` with this product's values.
 void FillDescriptor(TkxProject& project);
@@ -33,9 +27,6 @@ void FillDescriptor(TkxProject& project);
 // True when the options ask for a run without a window: "PureConsole" is true and "Source"
 // holds no "http" (letter case counts).
 bool IsConsoleRun(const TkxProject& project);
-
-// What the program prints on standard error when it would need a window it does not have.
-extern const char* const kNoWindowHint;
 
 // The whole program: start-up, the console-or-window decision, shut-down. Returns the
 // process exit code.

@@ -1,4 +1,4 @@
-#include "jobs/file_utils.h"
+#include "platform/file_utils.h"
 
 #include "platform/dialogs.h"
 #include "platform/fs.h"
