@@ -26,6 +26,17 @@ bool IsLockFileName(const std::string& path) {
 
 }  // namespace
 
+const char* StateWord(int32_t state) {
+  switch (state) {
+    case StateSuccess:
+      return "Success";
+    case StateFailure:
+      return "Failure";
+    default:
+      return "Running";
+  }
+}
+
 TkxBatch::TkxBatch() : TkxThread(false) {}
 
 TkxBatch::~TkxBatch() {

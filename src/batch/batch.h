@@ -16,6 +16,9 @@
 namespace orvelle {
 
 enum : int32_t { StatePending = 0, StateSuccess = 1, StateFailure = 2 };
+// The word a state is shown and logged as: "Success", "Failure", and "Running" for any other
+// value (a file not yet decided).
+const char* StateWord(int32_t state);
 
 // One accepted file. Created and owned by the batch; a node pointer stays valid until the
 // batch is destroyed. State and Message are written by the job that holds the node, under

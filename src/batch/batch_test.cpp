@@ -22,6 +22,13 @@ TEST(BatchTest, ErrorsAreDistinctIgnoringCaseInFirstSeenOrder) {
   EXPECT_EQ(batch.Errors(), (std::vector<std::string>{"Disk full", "Not a database"}));
 }
 
+TEST(BatchTest, StateWordsNameSuccessFailureAndRunningForTheRest) {
+  EXPECT_STREQ(StateWord(StateSuccess), "Success");
+  EXPECT_STREQ(StateWord(StateFailure), "Failure");
+  EXPECT_STREQ(StateWord(StatePending), "Running");
+  EXPECT_STREQ(StateWord(7), "Running");
+}
+
 // Pulls from several threads while nodes are added, the last one together with the end of
 // the search: every node goes out exactly once and every puller ends.
 TEST(BatchTest, HandOutToSeveralWorkersIsExactlyOnce) {

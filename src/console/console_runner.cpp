@@ -21,17 +21,6 @@ TkxMain* kxMain = nullptr;
 
 namespace {
 
-const char* StateWord(int32_t state) {
-  switch (state) {
-    case StateSuccess:
-      return "Success";
-    case StateFailure:
-      return "Failure";
-    default:
-      return "Running";
-  }
-}
-
 // Without a window the only ways to reach the user are standard error and the log file.
 // Names in the message are escaped, so that none can end the line or forge another.
 void TellUser(const std::string& message) {

@@ -18,6 +18,7 @@
 #include "jet/rc4.h"
 #include "jet/values.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace orvelle::jet {
 
@@ -28,13 +29,6 @@ constexpr size_t kMaskStart = 0x18;
 constexpr size_t kPasswordAt = 0x42;
 constexpr size_t kCreationDateAt = 0x72;
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 // Splits "dir/name.ext" into "dir/name" and ".ext" (lower case); no extension gives "".
 std::pair<std::string, std::string> SplitExtension(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
@@ -42,7 +36,7 @@ std::pair<std::string, std::string> SplitExtension(const std::string& path) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
     return {path, std::string()};
   }
-  return {path.substr(0, dot), Lower(path.substr(dot))};
+  return {path.substr(0, dot), text::LowerAscii(path.substr(dot))};
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }

@@ -3,6 +3,7 @@
 
 #include "jet/compact_os.h"
 #include "platform/path.h"
+#include "platform/text.h"
 
 namespace orvelle::jet {
 
@@ -16,8 +17,7 @@ std::string HeldKey(const std::string& path) {
   // Windows names ignore the letter case and take either slash.
   std::string key = path;
   for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c == '/') c = '\\';
+    c = c == '/' ? '\\' : text::LowerAscii(c);
   }
   return key;
 }

@@ -1,28 +1,11 @@
 #include "jet/values.h"
 
 #include "jet/long_value.h"
+#include "platform/text.h"
 
 namespace orvelle::jet {
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Windows-1252 0x80..0x9F; 0 marks the five unassigned bytes (kept as U+0080..).
 constexpr uint16_t kCp1252High[32] = {
@@ -36,12 +19,12 @@ void AppendUtf16Units(std::string& out, const uint8_t* d, size_t units) {
     if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
       uint32_t lo = Le16(d + 2 * (i + 1));
       if (lo >= 0xDC00 && lo < 0xE000) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        text::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
         ++i;
         continue;
       }
     }
-    AppendUtf8(out, u);
+    text::AppendUtf8(out, u);
   }
 }
 
@@ -58,7 +41,7 @@ std::string CodePageToUtf8(const std::string& bytes, uint16_t /*code_page*/) {
   for (unsigned char ch : bytes) {
     uint32_t cp = ch;
     if (ch >= 0x80 && ch < 0xA0 && kCp1252High[ch - 0x80]) cp = kCp1252High[ch - 0x80];
-    AppendUtf8(out, cp);
+    text::AppendUtf8(out, cp);
   }
   return out;
 }
@@ -76,7 +59,7 @@ std::string DecodeText(Database& db, const uint8_t* data, size_t size) {
     for (size_t i = 2; i <= size; ++i) {
       if (i < size && data[i] != 0) continue;
       if (compressed) {
-        for (size_t k = start; k < i; ++k) AppendUtf8(out, data[k]);
+        for (size_t k = start; k < i; ++k) text::AppendUtf8(out, data[k]);
       } else {
         AppendUtf16Units(out, data + start, (i - start) / 2);
       }

@@ -1,6 +1,7 @@
 #include "jobs/engine_choice.h"
 
 #include "jobs/native_engine.h"
+#include "platform/text.h"
 
 namespace orvelle {
 
@@ -23,7 +24,7 @@ std::unique_ptr<automation::Object> CreateDao(const EngineFactory& create) {
 EngineChoice ParseEngineChoice(const std::string& option) {
   std::string v;
   for (char c : option) {
-    if (c != ' ' && c != '\t') v += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (c != ' ' && c != '\t') v += text::LowerAscii(c);
   }
   if (v == "dao") return EngineChoice::kDao;
   if (v == "native") return EngineChoice::kNative;

@@ -3,31 +3,25 @@
 #include <mutex>
 
 #include "jet/compact.h"
+#include "platform/text.h"
 
 namespace orvelle {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 // ";pwd=secret" -> "secret". The value runs to the end of the argument: the job appends the
 // password unchanged, and a password may itself contain ';'.
 std::optional<std::string> PasswordOf(const std::string& connect) {
   size_t at = 0;
   while (at < connect.size() && (connect[at] == ';' || connect[at] == ' ')) ++at;
-  if (Lower(connect.substr(at, 4)) != "pwd=") return std::nullopt;
+  if (text::LowerAscii(connect.substr(at, 4)) != "pwd=") return std::nullopt;
   return connect.substr(at + 4);
 }
 
 class NativeEngine : public automation::Object {
  public:
   void Invoke(const std::string& method, const automation::Args& args) override {
-    if (Lower(method) != "compactdatabase") {
+    if (text::LowerAscii(method) != "compactdatabase") {
       throw automation::ProviderError("The native engine has no method \"" + method + "\"");
     }
     if (args.size() < 2 || args.size() > 5 || !args[0] || !args[1]) {

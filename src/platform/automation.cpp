@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/automation.h"
+#include "platform/text.h"
 
 namespace orvelle::automation {
 namespace {
@@ -12,15 +13,8 @@ constexpr long kDispException = static_cast<long>(0x80020009);
 // CO_E_CLASSSTRING, the code of a ProgID that names no class.
 constexpr long kClassString = static_cast<long>(0x800401F3);
 
-// ProgIDs are case-insensitive in COM, so the providers' keys are too.
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 std::mutex g_mu;
+// ProgIDs are case-insensitive in COM, so the providers' keys are too.
 std::map<std::string, Factory> g_providers;  // guarded by g_mu; keys lower-cased
 
 // Wraps a provider's object so that its errors reach callers in their final form.
@@ -46,19 +40,19 @@ class ProvidedObject : public Object {
 
 void RegisterProvider(const std::string& prog_id, Factory factory) {
   std::lock_guard<std::mutex> lock(g_mu);
-  g_providers[Lower(prog_id)] = std::move(factory);
+  g_providers[text::LowerAscii(prog_id)] = std::move(factory);
 }
 
 void UnregisterProvider(const std::string& prog_id) {
   std::lock_guard<std::mutex> lock(g_mu);
-  g_providers.erase(Lower(prog_id));
+  g_providers.erase(text::LowerAscii(prog_id));
 }
 
 std::unique_ptr<Object> CreateFromProvider(const std::string& prog_id) {
   Factory factory;
   {
     std::lock_guard<std::mutex> lock(g_mu);
-    auto it = g_providers.find(Lower(prog_id));
+    auto it = g_providers.find(text::LowerAscii(prog_id));
     if (it == g_providers.end()) return nullptr;
     factory = it->second;
   }

@@ -71,9 +71,7 @@ bool IsAscii(const char* s) {
 // takes; plain ASCII names (the common case) are matched byte by byte.
 bool WildcardMatch(const char* name, const char* pattern, bool pattern_ascii) {
   if (pattern_ascii && IsAscii(name)) {
-    return WildcardMatchUnits(name, pattern, [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    return WildcardMatchUnits(name, pattern, [](char c) { return text::LowerAscii(c); });
   }
   const std::wstring wide_name = text::ToMatchText(name);
   const std::wstring wide_pattern = text::ToMatchText(pattern);

@@ -28,6 +28,14 @@ std::string UpperCase(const std::string& utf8);
 std::string LowerCase(const std::string& utf8);
 // Only the letters a..z are folded (the comparison some rules ask for explicitly).
 bool SameTextAscii(const std::string& a, const std::string& b);
+// Only the letters A..Z are lowered; every other byte, UTF-8 ones included, stays as it is.
+inline char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string LowerAscii(std::string s);
+
+// Appends the UTF-8 form of `cp` (at most U+10FFFF; surrogates are written as they come).
+void AppendUtf8(std::string& out, char32_t cp);
 
 // Simple case folding of one code point, for comparing names without regard to letter case
 // in every script: Unicode's case folding (CaseFolding.txt, status C and S) on POSIX, the

@@ -53,6 +53,38 @@ TEST(TextTest, EscapeLineKeepsOneLineAndReadsBack) {
   }
 }
 
+// Each length of sequence at both of its ends reads back as the code point it came from.
+TEST(TextTest, AppendUtf8WritesWhatNextCodePointReads) {
+  const struct {
+    char32_t cp;
+    const char* bytes;
+  } cases[] = {{0x01, "\x01"},
+               {0x7F, "\x7F"},
+               {0x80, "\xC2\x80"},
+               {0x7FF, "\xDF\xBF"},
+               {0x800, "\xE0\xA0\x80"},
+               {0xFFFD, "\xEF\xBF\xBD"},
+               {0x10000, "\xF0\x90\x80\x80"},
+               {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
+  for (const auto& c : cases) {
+    std::string out = "x";
+    AppendUtf8(out, c.cp);
+    EXPECT_EQ(out.substr(1), c.bytes) << std::hex << c.cp;
+    size_t pos = 1;
+    char32_t back = 0;
+    EXPECT_TRUE(NextCodePoint(out, pos, back)) << std::hex << c.cp;
+    EXPECT_EQ(back, c.cp);
+    EXPECT_EQ(pos, out.size());
+  }
+}
+
+TEST(TextTest, LowerAsciiLowersOnlyTheLettersAToZ) {
+  EXPECT_EQ(LowerAscii("DAO.DBEngine.120 @[`{"), "dao.dbengine.120 @[`{");
+  EXPECT_EQ(LowerAscii("\xC3\x84RGER"), "\xC3\x84rger");  // Ä stays, as do UTF-8 bytes
+  EXPECT_EQ(LowerAscii('Z'), 'z');
+  EXPECT_EQ(LowerAscii('\xC3'), '\xC3');
+}
+
 TEST(TextTest, NextCodePointDecodesAndPassesOverBadBytes) {
   const std::string s = "a\xC3\xA4\xF0\x9F\x98\x80\xFF";
   size_t pos = 0;

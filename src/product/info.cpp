@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "project/option_list.h"
 #include "project/project.h"
 
@@ -371,7 +372,7 @@ std::string TkxInfo::CounterText() const {
   for (const auto& line : state_) {
     if (line.empty() || line[0] < 'A' || line[0] > 'Z') continue;
     const size_t eq = line.find('=');
-    text += static_cast<char>(line[0] - 'A' + 'a');
+    text += orvelle::text::LowerAscii(line[0]);
     if (eq != std::string::npos) text += line.substr(eq + 1);
   }
   return text;

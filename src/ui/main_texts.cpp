@@ -62,15 +62,4 @@ TkxMainTexts TessolyMainTexts() {
   return t;
 }
 
-const char* StateWord(int image) {
-  switch (image) {
-    case 1:
-      return "Success";
-    case 2:
-      return "Failure";
-    default:
-      return "Running";
-  }
-}
-
 }  // namespace orvelle

@@ -46,7 +46,4 @@ TkxMainTexts MainTexts();
 // The compaction product's window (TkxFrmTessolyMain).
 TkxMainTexts TessolyMainTexts();
 
-// The state word of a row's image index in log lines.
-const char* StateWord(int image);
-
 }  // namespace orvelle

@@ -18,9 +18,6 @@ TEST(UiMainTexts, TheCompactionWindowRenamesConvert) {
   EXPECT_EQ(base.bCreateHint, "Convert the file(s) instantly");
   EXPECT_EQ(t.Caption(TkxAction::aStop), "Sto&p");
   EXPECT_EQ(t.ViewSource1, "View  Source");
-  EXPECT_STREQ(StateWord(0), "Running");
-  EXPECT_STREQ(StateWord(7), "Running");
-  EXPECT_STREQ(StateWord(2), "Failure");
 }
 
 }  // namespace
