@@ -74,7 +74,8 @@ int TkxMain::Run() {
       return 2;
     }
     const bool subdirs = kxProject->Subdir();
-    const std::string target = kxProject->TargetFolder();
+    std::string target_error;
+    const std::string target = kxProject->TargetFolder(&target_error);
     if (target.empty()) {
       Refuse("No target folder: \"" + kxProject->Target() + "\" names none" + not_run);
       return 2;
@@ -84,15 +85,15 @@ int TkxMain::Run() {
       Refuse("The report file \"" + report + "\" cannot be written (" + why + ")" + not_run);
       return 2;
     }
-    if (kxProject->TargetDelimiter == kPathDelim && !fs::ForceDirectories(target, &why)) {
-      Refuse("The target folder \"" + target + "\" cannot be created (" + why + ")" + not_run);
+    if (!target_error.empty()) {
+      Refuse("The target folder \"" + target + "\" cannot be created (" + target_error + ")" +
+             not_run);
       return 2;
     }
     WarnAboutOptions();
     batch_->Setup(source, target, subdirs);
     jobs = TkxConvertor::CreateJobs(
-        batch_.get(), kxProject->TargetFolder(),
-        [this](TkxBatch* batch, TkxNode* node) { LogResult(batch, node); });
+        batch_.get(), target, [this](TkxBatch* batch, TkxNode* node) { LogResult(batch, node); });
   } catch (const std::exception& e) {
     Refuse(std::string("The run could not start, so no file was processed: ") + e.what());
     return 2;

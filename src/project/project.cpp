@@ -113,17 +113,25 @@ bool TkxProject::RunAndClose() const {
 
 std::string TkxProject::GetOption(const std::string& name) const { return options_.GetValue(name); }
 
-std::string TkxProject::TargetFolder() const {
+std::string TkxProject::TargetFolder(std::string* error) const {
   // A "file:" address names a local folder, as it does in "Source"; created under its own
   // name it would leave a folder called "file:" in the working folder.
   std::string folder = FileAddressToPath(Target());
-  // An empty target names no folder: it stays empty rather than becoming the root.
-  if (folder.empty()) return folder;
-  if (TargetDelimiter == kPathDelim && !IsNonLocalAddress(folder) && !fs::DirectoryExists(folder)) {
-    fs::ForceDirectories(folder);  // a failure shows when the first file is written
+  if (!PrepareTargetFolder(folder, TargetDelimiter, error) && error && error->empty()) {
+    *error = "the system gave no reason";
   }
-  if (folder.back() != TargetDelimiter) folder += TargetDelimiter;
   return folder;
+}
+
+bool PrepareTargetFolder(std::string& folder, char delimiter, std::string* error) {
+  // An empty target names no folder: it stays empty rather than becoming the root.
+  if (folder.empty()) return true;
+  bool made = true;
+  if (delimiter == kPathDelim && !IsNonLocalAddress(folder) && !fs::DirectoryExists(folder)) {
+    made = fs::ForceDirectories(folder, error);
+  }
+  if (folder.back() != delimiter) folder += delimiter;
+  return made;
 }
 
 std::string TkxProject::RecentListPath() const { return exe_path_ + ".log"; }

@@ -61,10 +61,11 @@ class TkxProject {
   TkxOverwrite IsOverwrite() const;
   bool RunAndClose() const;
   std::string GetOption(const std::string& name) const;
-  // "Target" with the delimiter appended; a missing local folder is created first. A
-  // "file:" address is read as the local path it names; another address ("http://") is
-  // returned as it stands and nothing is created for it.
-  std::string TargetFolder() const;
+  // "Target" with the delimiter appended; a missing local folder is created first
+  // (PrepareTargetFolder), the reason it could not be in `error` when given. A "file:"
+  // address is read as the local path it names; another address ("http://") is returned as
+  // it stands and nothing is created for it. Empty when "Target" names no folder.
+  std::string TargetFolder(std::string* error = nullptr) const;
   std::string RecentListPath() const;
   // The program's path with its extension replaced by ProjectExt.
   std::string DefaultProjectPath() const;
@@ -106,6 +107,12 @@ class TkxProject {
   std::vector<std::unique_ptr<Binding>> bound_;
   std::vector<std::string> recent_loaded_;  // as read at construction, to skip needless writes
 };
+
+// Makes `folder` ready to receive files: with `delimiter` the platform's own, a missing local
+// folder (not an address such as "http://") is created, and `delimiter` ends the name.
+// False, with the reason in `error` when given, when the folder cannot be created; the name
+// gets its delimiter either way. An empty name stays empty.
+bool PrepareTargetFolder(std::string& folder, char delimiter, std::string* error = nullptr);
 
 // The process's project; null while it does not exist (start-up owns it).
 extern TkxProject* kxProject;

@@ -323,6 +323,18 @@ TEST_F(ProjectTest, TargetFolder) {
   project->Options().SetValue("Target", dir_.Sub("remote"));
   EXPECT_EQ(project->TargetFolder(), dir_.Sub("remote") + "|");
   EXPECT_FALSE(fs::DirectoryExists(dir_.Sub("remote")));
+
+  // A file in the way: the name still gets its delimiter, and the reason is told.
+  project->TargetDelimiter = kPathDelim;
+  test::WriteBytes(dir_.Sub("a-file"), "x");
+  project->Options().SetValue("Target", dir_.Sub(N("a-file/out")));
+  std::string why;
+  EXPECT_EQ(project->TargetFolder(&why), dir_.Sub(N("a-file/out")) + kPathDelim);
+  EXPECT_NE(why, "");
+  why.clear();
+  project->Options().SetValue("Target", out);
+  project->TargetFolder(&why);
+  EXPECT_EQ(why, "");
 }
 
 TEST_F(ProjectTest, SaveAsAndRecentProjects) {

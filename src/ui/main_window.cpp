@@ -339,14 +339,10 @@ void TkxFrmMain::aConvertExecute() {
     AfterRun();
     return;
   }
-  std::string target = view_.FieldText(TkxField::eTarget);
-  if (project_.TargetDelimiter == kPathDelim && !fs::DirectoryExists(target)) {
-    fs::ForceDirectories(target);  // a failure shows per file
-  }
-  if (target.back() != project_.TargetDelimiter) {
-    target += project_.TargetDelimiter;
-    view_.SetFieldText(TkxField::eTarget, target);
-  }
+  const std::string typed = view_.FieldText(TkxField::eTarget);
+  std::string target = typed;
+  PrepareTargetFolder(target, project_.TargetDelimiter);  // a failure shows per file
+  if (target != typed) view_.SetFieldText(TkxField::eTarget, target);
   project_.StoreControls(false);
 
   if (!FBatch) Search(false);
