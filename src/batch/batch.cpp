@@ -9,6 +9,7 @@
 #include "project/match.h"
 #include "project/option_list.h"
 #include "project/project.h"
+#include "project/run_options.h"
 
 namespace orvelle {
 
@@ -59,8 +60,9 @@ void TkxBatch::Setup(const std::string& source, const std::string& target, bool 
   std::string source_path = NormalizePath(source);
   std::string target_dir = NormalizePath(target);
   if (target_dir.empty()) throw fs::FileError("Unable to create directory");
-  char delimiter = kxProject ? kxProject->TargetDelimiter : kPathDelim;
-  if (delimiter == kPathDelim && !IsNonLocalAddress(target_dir) &&
+  // The options of this run, read once before the search starts.
+  const TkxRunOptions options(kxProject);
+  if (options.TargetDelimiter == kPathDelim && !IsNonLocalAddress(target_dir) &&
       !fs::DirectoryExists(target_dir)) {
     // A folder that cannot be made is reported per file by the jobs.
     fs::ForceDirectories(target_dir);
@@ -69,6 +71,8 @@ void TkxBatch::Setup(const std::string& source, const std::string& target, bool 
   if (Started()) return;
   std::lock_guard<std::recursive_mutex> lock(mu_);
   TargetDir = target_dir;
+  reg_ext_ = options.RegExt;
+  skip_hidden_ = options.SkipHidden;
   Mask = ExtractFileName(source_path);
   mask_regex_ = WildcardToRegex(Mask);
   SourceDir = ExtractFilePath(source_path);
@@ -241,12 +245,9 @@ void TkxBatch::Execute() {
     ~Done() { batch->MarkSearchDone(); }
   } done{this};
   try {
-    std::string reg_ext = kxProject ? kxProject->GetOption("RegExt") : std::string();
-    skip_hidden_ = kxProject && TkxOptionList::ParseBool(kxProject->GetOption("SkipHidden"), false);
     std::string target_dir;
     {
       std::lock_guard<std::recursive_mutex> lock(mu_);
-      reg_ext_ = reg_ext;
       target_dir = TargetDir;
     }
     // Outputs written inside the searched tree are not sources: a rerun would compact the

@@ -133,7 +133,7 @@ class TkxBatch : public TkxThread {
   std::string mask_regex_ = "$";  // WildcardToRegex(Mask), set with it before the search
   // Copies of the options taken when the search starts.
   std::string reg_ext_;          // guarded by mu_
-  bool skip_hidden_ = false;     // search thread only
+  bool skip_hidden_ = false;     // set by Setup before the search starts, read by the search
   std::string excluded_folder_;  // search thread only; identity of a target inside the tree
 
   std::mutex workers_mu_;

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "product/info.h"
 #include "project/file_address.h"
+#include "project/option_names.h"
 #include "project/project.h"
 #include "project/regex.h"
 
@@ -80,7 +81,7 @@ int TkxMain::Run() {
       Refuse("No target folder: \"" + kxProject->Target() + "\" names none" + not_run);
       return 2;
     }
-    const std::string report = kxProject->GetOption("Report");
+    const std::string report = kxProject->GetOption(option::kReport);
     if (!watch_->OpenReport(report, &why)) {
       Refuse("The report file \"" + report + "\" cannot be written (" + why + ")" + not_run);
       return 2;
@@ -125,7 +126,7 @@ int TkxMain::Run() {
 }
 
 void TkxMain::WarnAboutOptions() {
-  const std::string reg_ext = kxProject->GetOption("RegExt");
+  const std::string reg_ext = kxProject->GetOption(option::kRegExt);
   if (!reg_ext.empty()) {
     try {
       regex::Compile(reg_ext, regex::kIgnoreCase);
@@ -167,7 +168,7 @@ void TkxMain::Refuse(const std::string& message) {
 }
 
 void TkxMain::WriteLog(const std::vector<std::string>& lines) {
-  const std::string path = kxProject->GetOption("LogFile");
+  const std::string path = kxProject->GetOption(option::kLogFile);
   if (path.empty()) return;
   std::string text;
   for (const auto& line : lines) {

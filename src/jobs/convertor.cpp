@@ -29,6 +29,8 @@ struct TkxJobs::Chain {
   TkxEvent on_finish;                      // guarded by mu
   int job_count = 0;                       // fixed at creation
   std::set<std::string> written;           // guarded by mu; targets this run has written
+  TkxRunOptions options;                   // fixed at creation
+  std::map<std::type_index, std::shared_ptr<void>> shared;  // guarded by mu
 };
 
 namespace {
@@ -192,8 +194,8 @@ TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
   batch->LockNodes();
   batch->TargetDir = target_dir;
   batch->UnlockNodes();
-  int count = kxProject ? kxProject->ThreadsCount() : 1;
-  TkxWorkBase* first = job_class(batch, count, on_done);
+  TkxRunOptions options(kxProject);
+  TkxWorkBase* first = job_class(batch, options.ThreadsCount, on_done);
   auto* head = dynamic_cast<TkxConvertor*>(first);
   if (!head) {
     delete first;
@@ -201,6 +203,7 @@ TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
   }
   auto chain = std::make_shared<TkxJobs::Chain>();
   chain->job_count = head->FJobCount;
+  chain->options = std::move(options);
   for (TkxConvertor* job = head; job; job = job->FNextJob) {
     job->chain_ = chain;
     chain->jobs.push_back(job);
@@ -270,7 +273,7 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   batch->UnlockNodes();
   const std::string& source = node->Source;
 
-  bool keep_subdirs = kxProject ? kxProject->KeepTargetSubdirs() : true;
+  const bool keep_subdirs = RunOptions().KeepTargetSubdirs;
   std::string relative;
   // A path outside the searched folder (a listed file) keeps only its name.
   if (keep_subdirs && !source_dir.empty() && source.size() > source_dir.size() &&
@@ -285,13 +288,13 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   }
   std::string path = IncludeTrailingDelimiter(target_dir) + relative;
 
-  if (kxProject && !kxProject->TargetExt.empty()) {
-    const TkxProject& p = *kxProject;
+  const TkxRunOptions& p = RunOptions();
+  if (!p.TargetExt.empty()) {
     std::string ext = ExtractFileExt(path);
     if (p.AltExt.empty() || text::SameTextAscii(ext, p.AltExt) ||
         (!p.MacroExt.empty() && text::SameTextAscii(ext, p.MacroExt))) {
       path = ChangeExt(path, p.TargetExt);
-    } else if (p.MacroEnabled() && IsMacroCapable()) {
+    } else if (p.MacroEnabled && IsMacroCapable()) {
       path = ChangeExt(path, p.MacroExt);
     } else {
       path = ChangeExt(path, p.AltExt);
@@ -311,8 +314,7 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
   // target name (kept sub-folders off, the ":" rule) would otherwise leave one database lost.
   const bool taken = WrittenThisRun(path);
   if (!taken && !fs::FileExists(path)) return path;
-  TkxOverwrite overwrite = kxProject ? kxProject->IsOverwrite() : TkxOverwrite::No;
-  switch (overwrite) {
+  switch (p.Overwrite) {
     case TkxOverwrite::Skip:
       batch->Decide(node, StateSuccess, node->Message);
       return std::string();
@@ -322,8 +324,7 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
     case TkxOverwrite::No:
       break;
   }
-  std::string short_name = kxProject ? kxProject->ShortName : std::string("tessoly");
-  std::string renamed = folder + "-" + short_name + "-" + ExtractFileName(path);
+  std::string renamed = folder + "-" + p.ShortName + "-" + ExtractFileName(path);
   ClaimPath(renamed);
   node->Target = renamed;
   if (WrittenThisRun(renamed)) {
@@ -335,6 +336,20 @@ std::string TkxConvertor::PlanTarget(TkxBatch* batch, TkxNode* node) {
     return std::string();
   }
   return renamed;
+}
+
+const TkxRunOptions& TkxConvertor::RunOptions() const {
+  static const TkxRunOptions kDefaults;
+  return chain_ ? chain_->options : kDefaults;
+}
+
+std::shared_ptr<void> TkxConvertor::RunSharedObject(
+    std::type_index type, const std::function<std::shared_ptr<void>()>& make) {
+  if (!chain_) return make();
+  std::lock_guard<std::mutex> lock(chain_->mu);
+  std::shared_ptr<void>& slot = chain_->shared[type];
+  if (!slot) slot = make();
+  return slot;
 }
 
 bool TkxConvertor::WrittenThisRun(const std::string& path) const {
@@ -355,13 +370,14 @@ bool TkxConvertor::IsPlainSuffix(const std::string& text) {
 
 void TkxConvertor::FinishSource(TkxBatch* batch, TkxNode* node, const std::string& target) {
   const std::string& source = node->Source;
-  if (kxProject && kxProject->KeepFileTime()) CopyFileTimes(source, target);
+  const TkxRunOptions& options = RunOptions();
+  if (options.KeepFileTime) CopyFileTimes(source, target);
   // Compacted in place: deleting or renaming the source would delete or rename the result.
   if (SameFile(source, target)) return;
   // A source goes only when its own output is there.
   if (!fs::FileExists(target)) return;
-  if (kxProject && kxProject->DeleteSource()) fs::DeleteFileAt(source);
-  std::string suffix = kxProject ? kxProject->RenameSource() : std::string();
+  if (options.DeleteSource) fs::DeleteFileAt(source);
+  const std::string& suffix = options.RenameSource;
   if (!suffix.empty() && IsPlainSuffix(suffix)) fs::MoveFileTo(source, source + suffix);
 }
 

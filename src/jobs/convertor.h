@@ -2,10 +2,13 @@
 // the chain of job threads that serve one batch. The conversion itself is ConvertFile.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <typeindex>
 
 #include "batch/work_base.h"
+#include "project/run_options.h"
 
 namespace orvelle {
 
@@ -99,6 +102,16 @@ class TkxConvertor : public TkxWorkBase {
 
  protected:
   void ProcessNode() override;
+  // The options of this job's run, read once when its chain was created (CreateJobs); the
+  // defaults for a job outside a chain.
+  const TkxRunOptions& RunOptions() const;
+  // One object of type T shared by every job of the run, made by `make` at the first call;
+  // a job outside a chain gets a new one each time.
+  template <class T, class Make>
+  std::shared_ptr<T> RunShared(Make&& make) {
+    return std::static_pointer_cast<T>(
+        RunSharedObject(typeid(T), [&]() -> std::shared_ptr<void> { return make(); }));
+  }
   // Paths this job writes are claimed for the rest of the node, so that two jobs never
   // write the same file at once. ClaimPath waits while another job holds the path;
   // TryClaimPath gives up at once. Both succeed for a path this job already holds.
@@ -111,6 +124,8 @@ class TkxConvertor : public TkxWorkBase {
 
  private:
   friend class TkxJobs;
+  std::shared_ptr<void> RunSharedObject(std::type_index type,
+                                        const std::function<std::shared_ptr<void>()>& make);
   TkxNodeEvent FOnNodeDone;
   TkxConvertor* FNextJob = nullptr;  // not owned; valid until the chain starts
   int FJobCount = 1;

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -23,6 +25,9 @@ struct Control {
   bool hold = false;  // guarded by mu
   bool throw_std = false;
   std::vector<int> processed;  // guarded by mu
+  // Per file: the run's "RenameSource" as the job sees it, and the run's shared object.
+  std::vector<std::string> rename_seen;  // guarded by mu
+  std::set<const int*> shared_seen;      // guarded by mu
 };
 Control* g_control = nullptr;
 
@@ -40,6 +45,8 @@ class GateJob : public TkxConvertor {
       c.cv.notify_all();
       c.cv.wait(lock, [&] { return !c.hold; });
       c.processed.push_back(node->Index);
+      c.rename_seen.push_back(RunOptions().RenameSource);
+      c.shared_seen.insert(RunShared<int>([] { return std::make_shared<int>(0); }).get());
     }
     if (c.throw_std) throw std::runtime_error("planning failed");
     batch->Decide(node, StateSuccess, "done");
@@ -159,6 +166,39 @@ TEST_F(ConvertorTest, StopLetsTheFileInHandFinishAndTakesNoOther) {
   resumed.WaitFor();
   EXPECT_EQ(Processed(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_TRUE(batch.IsExhausted());
+}
+
+// A run works with the options as they were when its jobs were made, and its jobs share one
+// object of each kind they ask the run for; the next run reads the options anew.
+TEST_F(ConvertorTest, RunKeepsItsOptionsAndSharesItsObjects) {
+  Set("ThreadsCount", "3");
+  Set("RenameSource", ".old");
+  control_.hold = true;
+  TkxBatch batch;
+  for (int i = 0; i < 5; ++i) batch.AddFile("/f" + std::to_string(i));
+  batch.AddListedFile("/f5");  // the last: the search is over
+  auto jobs = TkxConvertor::CreateJobs(&batch, "/out/", nullptr);
+  jobs.Start();
+  {
+    std::unique_lock<std::mutex> lock(control_.mu);
+    control_.cv.wait(lock, [&] { return control_.held_at >= 0; });  // the run is under way
+  }
+  Set("RenameSource", ".new");
+  Release();
+  jobs.WaitFor();
+  {
+    std::lock_guard<std::mutex> lock(control_.mu);
+    EXPECT_EQ(control_.rename_seen, std::vector<std::string>(6, ".old"));
+    EXPECT_EQ(control_.shared_seen.size(), 1u);
+  }
+  TkxBatch next_batch;
+  next_batch.AddListedFile("/g0");
+  auto next = TkxConvertor::CreateJobs(&next_batch, "/out/", nullptr);
+  next.Start();
+  next.WaitFor();
+  std::lock_guard<std::mutex> lock(control_.mu);
+  EXPECT_EQ(control_.rename_seen.back(), ".new");
+  EXPECT_EQ(control_.shared_seen.size(), 2u);
 }
 
 TEST_F(ConvertorTest, PausedWhileWaitingStillTakesTheNextFileThenEnds) {

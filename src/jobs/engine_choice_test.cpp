@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "jobs/native_engine.h"
 
 namespace orvelle {
@@ -66,6 +70,46 @@ TEST(EngineChoice, TriesTheEnginesInOrder) {
       EXPECT_EQ(dynamic_cast<Tagged&>(*object).prog_id, c.chosen);
     }
     EXPECT_EQ(tried, c.tried);
+  }
+}
+
+// A run tries the engines once: later files get a new object of the engine chosen first, and
+// a choice that failed fails every file alike without trying again.
+TEST(EngineChoice, RunEngineChoosesOnceAndMakesAnObjectPerFile) {
+  const std::string k120 = "DAO.DBEngine.120", k36 = "DAO.DBEngine.36";
+  const struct {
+    const char* option;
+    std::vector<std::string> available;
+    std::vector<std::string> tried;  // over three files
+  } cases[] = {
+      {"auto", {k36}, {k120, k36, k36, k36}},
+      {"auto", {}, {k120, k36, kNativeEngineProgId, kNativeEngineProgId, kNativeEngineProgId}},
+      {"dao", {}, {k120, k36}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    std::vector<std::string> tried;
+    TkxRunEngine run(c.option, [&](const std::string& id) -> std::unique_ptr<automation::Object> {
+      tried.push_back(id);
+      const bool there = id == kNativeEngineProgId ||
+                         std::find(c.available.begin(), c.available.end(), id) != c.available.end();
+      if (!there) throw automation::AutomationError("no " + id, static_cast<long>(0x800401F3));
+      return std::make_unique<Tagged>(id);
+    });
+    std::vector<std::unique_ptr<automation::Object>> objects;
+    for (int file = 0; file < 3; ++file) {
+      try {
+        objects.push_back(run.Create());
+      } catch (const automation::AutomationError& e) {
+        EXPECT_STREQ(e.what(), "no DAO.DBEngine.36");
+      }
+    }
+    EXPECT_EQ(tried, c.tried);
+    if (!objects.empty()) {
+      ASSERT_EQ(objects.size(), 3u);
+      EXPECT_NE(objects[0], objects[1]);
+      EXPECT_NE(objects[1], objects[2]);
+    }
   }
 }
 

@@ -12,7 +12,6 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
-#include "project/project.h"
 
 namespace orvelle {
 
@@ -93,8 +92,9 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
   try {
     const bool in_place = SameFile(target, source);
     const bool replaces = !in_place && fs::FileExists(target);
-    const std::string suffix = !in_place && kxProject ? kxProject->RenameSource() : std::string();
-    const bool deletes = !in_place && kxProject && kxProject->DeleteSource();
+    const TkxRunOptions& options = RunOptions();
+    const std::string suffix = !in_place ? options.RenameSource : std::string();
+    const bool deletes = !in_place && options.DeleteSource;
     if (!suffix.empty() && !IsPlainSuffix(suffix)) {
       throw fail("the RenameSource text " + Quoted(suffix) +
                  " holds a path delimiter or \"..\"; a source is only renamed within its folder");
@@ -141,9 +141,10 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
     }
 
     // DAO (".120", else ".36") when one exists, else the native engine, unless the option
-    // "Engine" asks for one of them.
-    const std::string choice = kxProject ? kxProject->GetOption(kEngineOption) : std::string();
-    std::unique_ptr<automation::Object> engine = CreateCompactionEngine(choice);
+    // "Engine" asks for one of them; chosen at the run's first file, a new object per file.
+    const auto run_engine =
+        RunShared<TkxRunEngine>([&] { return std::make_shared<TkxRunEngine>(options.Engine); });
+    std::unique_ptr<automation::Object> engine = run_engine->Create();
     node->Engine = IsNativeEngine(engine.get()) ? "native" : "dao";
 
     std::string input = source, error;
@@ -190,7 +191,7 @@ void TkxTessoly::ConvertFile(TkxBatch* batch, TkxNode* node) {
       }
     }
 
-    std::string password = kxProject ? kxProject->GetOption("Password") : std::string();
+    const std::string& password = options.Password;
     try {
       if (password.empty()) {
         engine->Invoke("CompactDatabase", {input, staged});

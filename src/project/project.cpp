@@ -7,6 +7,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "project/file_address.h"
+#include "project/option_names.h"
 
 namespace orvelle {
 
@@ -89,26 +90,28 @@ TkxProject::~TkxProject() {
 
 // --- Readers ---
 
-std::string TkxProject::Source() const { return options_.GetValue("Source"); }
-std::string TkxProject::Target() const { return options_.GetValue("Target"); }
-std::string TkxProject::RenameSource() const { return options_.GetValue("RenameSource"); }
-bool TkxProject::Subdir() const { return options_.GetBool("Subdir", false); }
-bool TkxProject::KeepFileTime() const { return options_.GetBool("KeepFileTime", false); }
-bool TkxProject::DeleteSource() const { return options_.GetBool("DeleteSource", false); }
-bool TkxProject::MacroEnabled() const { return options_.GetBool("MacroEnabled", false); }
-bool TkxProject::PureConsole() const { return options_.GetBool("PureConsole", false); }
-bool TkxProject::KeepTargetSubdirs() const { return options_.GetBool("KeepTargetSubdirs", true); }
-int TkxProject::ThreadsCount() const { return options_.GetInt("ThreadsCount", 1); }
-int TkxProject::Daemon() const { return options_.GetInt("Daemon", 0); }
+std::string TkxProject::Source() const { return options_.GetValue(option::kSource); }
+std::string TkxProject::Target() const { return options_.GetValue(option::kTarget); }
+std::string TkxProject::RenameSource() const { return options_.GetValue(option::kRenameSource); }
+bool TkxProject::Subdir() const { return options_.GetBool(option::kSubdir, false); }
+bool TkxProject::KeepFileTime() const { return options_.GetBool(option::kKeepFileTime, false); }
+bool TkxProject::DeleteSource() const { return options_.GetBool(option::kDeleteSource, false); }
+bool TkxProject::MacroEnabled() const { return options_.GetBool(option::kMacroEnabled, false); }
+bool TkxProject::PureConsole() const { return options_.GetBool(option::kPureConsole, false); }
+bool TkxProject::KeepTargetSubdirs() const {
+  return options_.GetBool(option::kKeepTargetSubdirs, true);
+}
+int TkxProject::ThreadsCount() const { return options_.GetInt(option::kThreadsCount, 1); }
+int TkxProject::Daemon() const { return options_.GetInt(option::kDaemon, 0); }
 
 TkxOverwrite TkxProject::IsOverwrite() const {
-  const std::string value = options_.GetValue("IsOverwrite");
+  const std::string value = options_.GetValue(option::kIsOverwrite);
   if (text::SameTextI(value, "skip")) return TkxOverwrite::Skip;
   return TkxOptionList::ParseBool(value, OverwriteDefault) ? TkxOverwrite::Yes : TkxOverwrite::No;
 }
 
 bool TkxProject::RunAndClose() const {
-  return options_.GetBool("RunAndClose", false) || PureConsole() || Daemon() > 0;
+  return options_.GetBool(option::kRunAndClose, false) || PureConsole() || Daemon() > 0;
 }
 
 std::string TkxProject::GetOption(const std::string& name) const { return options_.GetValue(name); }

@@ -12,6 +12,7 @@
 #include "platform/ui_thread.h"
 #include "product/exception_hook.h"
 #include "product/info.h"
+#include "project/option_names.h"
 #include "project/project.h"
 #include "ui/cfg_window.h"
 #include "ui/main_texts.h"
@@ -454,7 +455,7 @@ void TkxFrmMain::AutoRun() {
 
 void TkxFrmMain::AfterRun() {
   if (!project_.RunAndClose()) return;
-  const std::string log = project_.GetOption("LogFile");
+  const std::string log = project_.GetOption(option::kLogFile);
   if (!log.empty()) {
     try {
       SaveListToFile(log);
