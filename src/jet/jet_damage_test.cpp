@@ -339,7 +339,7 @@ class JetDamage : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(JetDamage, FailsWithPreciseMessage) {
   const DamageCase& c = GetParam();
   std::string path = test::Fixture(c.file);
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   std::string bytes = orvelle::test::ReadBytes(path);
   auto original = Database::OpenFile(path);
   std::string expected = c.damage(bytes, Probe{*original});
@@ -394,7 +394,7 @@ void ReadAndCheck(const std::string& bytes) {
 TEST(JetDamageSweep, FlippedBytesEndInAResultOrAJetError) {
   for (const char* name : {"V1997-test2V1997.mdb", "V2000-compIndexTestV2000.mdb"}) {
     std::string path = test::Fixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     const std::string original = orvelle::test::ReadBytes(path);
     // A prime stride visits every offset within a page across the file's pages.
     for (size_t at = 0; at < original.size(); at += 89) {
@@ -408,7 +408,7 @@ TEST(JetDamageSweep, FlippedBytesEndInAResultOrAJetError) {
 
 TEST(JetDamageSweep, TruncatedFilesEndInAResultOrAJetError) {
   std::string path = test::Fixture("V2007-overflowTestV2007.accdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   const std::string original = orvelle::test::ReadBytes(path);
   for (size_t len = 0; len < original.size(); len += 4096 * 3 + 1) {
     SCOPED_TRACE(len);
