@@ -48,7 +48,10 @@ size_t CountDatabases(const std::string& dir);
 std::string SampleCountLine();
 
 inline bool Missing(const std::string& path) { return path.empty(); }
-inline bool Missing(const std::vector<std::string>& paths) { return paths.empty(); }
+template <class T>
+bool Missing(const std::vector<T>& items) {
+  return items.empty();
+}
 inline bool Missing(bool present) { return !present; }
 bool Missing(const char*) = delete;
 template <class... T>
