@@ -81,14 +81,15 @@ static std::string EncryptedSource() {
   return SourceOf("ORVELLE_FIXTURES_ENCRYPTED", SharedDir() / "fixtures" / "access-encrypted");
 }
 
+// A folder without databases counts as absent.
 std::string AccessFixturesDir() {
   const std::string dir = CorpusSource();
-  return dir.empty() ? dir : PrivateCopy(dir);
+  return CountDatabases(dir) == 0 ? std::string() : PrivateCopy(dir);
 }
 
 std::string EncryptedFixturesDir() {
   const std::string dir = EncryptedSource();
-  return dir.empty() ? dir : PrivateCopy(dir);
+  return CountDatabases(dir) == 0 ? std::string() : PrivateCopy(dir);
 }
 
 std::string DebianTestDataDir() {

@@ -29,7 +29,8 @@ class ScopedTempDir {
 // Debian packages by scripts/fetch-test-data.sh lie in build/test-data, or $ORVELLE_TEST_DATA.
 enum class SampleSet { kCorpus, kDebian };
 
-// Folder of the plain corpus, as a private copy made once per process. Empty when absent.
+// Folder of the plain corpus, as a private copy made once per process. Empty when absent or
+// when the folder holds no database.
 std::string AccessFixturesDir();
 // The same for the encrypted corpus.
 std::string EncryptedFixturesDir();

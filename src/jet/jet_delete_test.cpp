@@ -334,10 +334,11 @@ TEST(JetDelete, ProgramStatusAndMessages) {
 // to the entries, links and free space it was read with.
 TEST(JetIndexEncode, EveryIndexPageReadsBackTheSame) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (!test::DebianFixture("Monitor.mdb").empty()) {
-    files.push_back(test::DebianFixture("Monitor.mdb"));
-  }
-  ORVELLE_REQUIRE_CORPUS(files);
+  const std::string monitor = test::DebianFixture("Monitor.mdb");
+  const std::string fruit = test::DebianFixture("fruit.mdb");
+  ORVELLE_REQUIRE_DEBIAN(monitor, fruit);
+  files.push_back(monitor);
+  files.push_back(fruit);
   size_t pages = 0;
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
