@@ -112,8 +112,7 @@ TEST(JetTool, InfoOnAFolderListsEveryDatabaseUnderItAndTheTotal) {
   JET_SKIP_ON_WINDOWS();
   const std::string monitor = test::DebianFixture("Monitor.mdb");
   const std::string damaged = test::DebianFixture("testodbc.mdb");
-  JET_REQUIRE_FIXTURE(monitor);
-  JET_REQUIRE_FIXTURE(damaged);
+  ORVELLE_REQUIRE_DEBIAN(monitor, damaged);
   orvelle::test::ScopedTempDir dir;
   const std::string plain = orvelle::test::ReadBytes(monitor);
   const std::string bloated = test::Bloat("Monitor.mdb", plain, 3);
