@@ -63,7 +63,8 @@ struct Oracle {
 const Oracle kOracles[] = {{"mdbtools", &test::MdbToolsAvailable, &test::MdbExportDump},
                            {"mdb-reader", &test::MdbReaderAvailable, &test::MdbReaderDump}};
 
-// Everything the deleter promises about out, made from in with share.
+// Everything the deleter promises about out, made from in with share, and what compacting out
+// keeps of it.
 void ExpectDeleted(const std::string& in, const std::string& out, const test::DeleteReport& report,
                    double share, bool oracles) {
   auto a = Database::OpenFile(in), b = Database::OpenFile(out);
@@ -73,6 +74,10 @@ void ExpectDeleted(const std::string& in, const std::string& out, const test::De
   }
   std::map<std::string, uint64_t> live;
   for (const TableSummary& s : check.tables) live[s.name] = s.live_rows;
+  // The compacted copy of the edited file: both readers must read it as they read the edit.
+  ScopedTempDir tmp;
+  const std::string compacted = tmp.Sub("compacted");
+  ASSERT_NO_THROW(CompactDatabase(out, compacted));
   const std::string base = fs::path(in).filename().string();
   for (const test::TableDeletion& t : report.tables) {
     SCOPED_TRACE(base + " table " + t.name);
@@ -100,11 +105,9 @@ void ExpectDeleted(const std::string& in, const std::string& out, const test::De
         continue;  // a table the oracle cannot read at all (mdb-reader: MSysAccessObjects)
       }
       EXPECT_EQ(test::Canonical(want, o.dump(out, t.name)), expected);
+      EXPECT_EQ(test::Canonical(want, o.dump(compacted, t.name)), expected) << "compacted";
     }
   }
-  ScopedTempDir tmp;
-  const std::string compacted = tmp.Sub("compacted");
-  ASSERT_NO_THROW(CompactDatabase(out, compacted));
   auto c = Database::OpenFile(compacted);
   CompareReport same = CompareDatabases(*b, *c);
   EXPECT_TRUE(same.Equivalent()) << (same.differences.empty() ? "" : same.differences.front());
@@ -112,7 +115,7 @@ void ExpectDeleted(const std::string& in, const std::string& out, const test::De
 
 TEST(JetDelete, DebianSampleEveryTableBothReadersAndTheCompactor) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   for (double share : {0.3, 0.5, 1.0}) {
     SCOPED_TRACE("share " + std::to_string(share));
@@ -129,7 +132,7 @@ TEST(JetDelete, DebianSampleEveryTableBothReadersAndTheCompactor) {
 
 TEST(JetDelete, SameSeedSameFileOtherSeedOtherRows) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   test::DeleteOptions o;
   o.all_tables = true;
@@ -156,7 +159,7 @@ TEST(JetDelete, SameSeedSameFileOtherSeedOtherRows) {
 
 TEST(JetDelete, EveryFixtureUserTablesWithBothReaders) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   for (const std::string& in : files) {
     const std::string name = fs::path(in).filename().string();
@@ -172,7 +175,7 @@ TEST(JetDelete, EveryFixtureUserTablesWithBothReaders) {
 
 TEST(JetDelete, EveryFixtureEveryTable) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   uint64_t deleted = 0;
   for (const std::string& in : files) {
@@ -210,7 +213,7 @@ TEST(JetDelete, EncodedJetFilesStayEncoded) {
     EXPECT_EQ(ReadBytes(out).substr(0, db->PageSize()), ReadBytes(in).substr(0, db->PageSize()));
     ++done;
   }
-  if (done == 0) GTEST_SKIP() << "encrypted fixtures absent";
+  ORVELLE_REQUIRE_CORPUS(done > 0);
 }
 
 // Indexes with node pages: leaves emptied by the deletes leave the tree and become free pages,
@@ -220,7 +223,7 @@ TEST(JetDelete, IndexesWithNodePagesShrinkAsTheEngineLeavesThem) {
   const char* const kFiles[] = {"V1997-compIndexTestV1997.mdb", "V2000-compIndexTestV2000.mdb",
                                 "V2007-compIndexTestV2007.accdb", "V2010-binIdxTestV2010.accdb",
                                 "V1997-testIndexCodesV1997.mdb"};
-  if (test::Fixture(kFiles[0]).empty()) GTEST_SKIP() << "Access fixtures absent";
+  ORVELLE_REQUIRE_CORPUS(test::Fixture(kFiles[0]));
   ScopedTempDir tmp;
   for (const char* file : kFiles) {
     const std::string in = test::Fixture(file);
@@ -299,7 +302,7 @@ TEST(JetDelete, RefusesWhatItCannotDoSafely) {
 // The program: usage errors exit 2 with the reason, refusals 1, success 0 with a summary.
 TEST(JetDelete, ProgramStatusAndMessages) {
   const std::string monitor = test::DebianFixture("Monitor.mdb");
-  if (monitor.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(monitor);
   ScopedTempDir tmp;
   const std::string tool = orvelle::test::BuiltProgram("orvelle-jet-delete");
   struct Case {
@@ -334,10 +337,11 @@ TEST(JetDelete, ProgramStatusAndMessages) {
 // to the entries, links and free space it was read with.
 TEST(JetIndexEncode, EveryIndexPageReadsBackTheSame) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (!test::DebianFixture("Monitor.mdb").empty()) {
-    files.push_back(test::DebianFixture("Monitor.mdb"));
-  }
-  if (files.empty()) GTEST_SKIP() << "no sample databases";
+  const std::string monitor = test::DebianFixture("Monitor.mdb");
+  const std::string fruit = test::DebianFixture("fruit.mdb");
+  ORVELLE_REQUIRE_DEBIAN(monitor, fruit);
+  files.push_back(monitor);
+  files.push_back(fruit);
   size_t pages = 0;
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
