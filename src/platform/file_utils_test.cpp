@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "platform/testtools/scripted_dialogs.h"
 #include "test_support.h"
 
 namespace orvelle {
@@ -79,49 +80,19 @@ TEST(FileUtilsDosTime, FolderHasATimeAndMissingPathHasNone) {
   EXPECT_EQ(TkxFileUtils::GetFileDosTime("", true, true), -1);
 }
 
-// Answers every chooser from a script and records what it was shown.
-class ScriptedDialogs : public DialogService {
- public:
-  bool confirm = false;
-  std::string answer;
-  std::vector<std::string> shown;
-
-  std::string BrowseForFolder(const std::string& folder) override {
-    shown.push_back("folder:" + folder);
-    return confirm ? answer : folder;
-  }
-  bool SelectOpenFiles(const std::string& filter, std::string& current, bool multiple) override {
-    shown.push_back("open:" + filter + ":" + current + (multiple ? ":multi" : ":single"));
-    if (!confirm) {
-      current = "scribbled by a cancelled dialog";
-      return false;
-    }
-    current = answer;
-    return true;
-  }
-  bool SelectSaveFile(const std::string& filter, const std::string& default_ext,
-                      std::string& current) override {
-    shown.push_back("save:" + filter + ":" + default_ext + ":" + current);
-    if (!confirm) {
-      current = "scribbled by a cancelled dialog";
-      return false;
-    }
-    current = answer;
-    return true;
-  }
-};
-
 class FileUtilsChoosers : public ::testing::Test {
  protected:
-  void SetUp() override { SetDialogs(&dialogs_); }
+  void SetUp() override {
+    dialogs_.scribble = "scribbled by a cancelled dialog";
+    SetDialogs(&dialogs_);
+  }
   void TearDown() override { SetDialogs(nullptr); }
-  ScriptedDialogs dialogs_;
+  testing::ScriptedDialogs dialogs_;
 };
 
 TEST_F(FileUtilsChoosers, BrowseForFolderReturnsChoiceOrGivenText) {
   EXPECT_EQ(BrowseForFolder(""), "");
   EXPECT_EQ(BrowseForFolder("/data/"), "/data/");
-  dialogs_.confirm = true;
   dialogs_.answer = "/chosen";
   EXPECT_EQ(BrowseForFolder("/data/"), "/chosen");
   EXPECT_EQ(dialogs_.shown,
@@ -141,7 +112,6 @@ TEST_F(FileUtilsChoosers, OpenFilesShowsStarsAndKeepsTextOnCancel) {
 }
 
 TEST_F(FileUtilsChoosers, OpenFilesConfirmedHoldsChoice) {
-  dialogs_.confirm = true;
   dialogs_.answer = "/d/a.mdb\r\n/d/b.mdb\r\n/d/c.accdb\r\n";
   std::string current = "/d/";
   EXPECT_TRUE(SelectOpenFiles("Log File|*.log", current, true));
@@ -152,7 +122,6 @@ TEST_F(FileUtilsChoosers, SaveFileHoldsChoiceOnlyWhenConfirmed) {
   std::string current = "/d/run.log";
   EXPECT_FALSE(SelectSaveFile("Log File|*.log", ".log", current));
   EXPECT_EQ(current, "/d/run.log");
-  dialogs_.confirm = true;
   dialogs_.answer = "/e/other.log";
   EXPECT_TRUE(SelectSaveFile("Log File|*.log", ".log", current));
   EXPECT_EQ(current, "/e/other.log");

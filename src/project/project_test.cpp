@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "platform/testtools/scripted_dialogs.h"
 #include "project/testtools/fake_control.h"
 #include "test_support.h"
 
@@ -31,28 +32,7 @@ std::string N(const std::string& posix) {
   return path;
 }
 
-// Answers the open and save choosers as a test tells it to and records what was asked.
-class StandInDialogs : public DialogService {
- public:
-  std::string BrowseForFolder(const std::string& folder) override { return folder; }
-  bool SelectOpenFiles(const std::string& filter, std::string& current, bool multiple) override {
-    asked.push_back("open " + filter + " from " + current);
-    if (answer.empty()) return false;
-    current = answer;
-    return true;
-  }
-  bool SelectSaveFile(const std::string& filter, const std::string& default_ext,
-                      std::string& current) override {
-    asked.push_back("save " + filter + " " + default_ext + " from " + current);
-    if (answer.empty()) return false;
-    current = answer;
-    return true;
-  }
-  std::string answer;  // empty: cancel
-  Lines asked;
-};
-
-class ProjectTest : public testing::Test {
+class ProjectTest : public ::testing::Test {
  protected:
   ProjectTest() { SetDialogs(&dialogs_); }
   ~ProjectTest() override { SetDialogs(nullptr); }
@@ -75,7 +55,7 @@ class ProjectTest : public testing::Test {
   std::string DefaultProject() const { return dir_.Sub("orvelle.batch-tessoly"); }
 
   test::ScopedTempDir dir_;
-  StandInDialogs dialogs_;
+  testing::ScriptedDialogs dialogs_;
   Lines notices_;
 };
 
@@ -236,7 +216,7 @@ TEST_F(ProjectTest, ControlsAndLegacyKeys) {
   target.text.clear();
   project->SaveProject();
   EXPECT_EQ(test::ReadBytes(file), "Subdir=False\r\nLogFile=/old/run.log\r\nSource=/old/*.mdb\r\n");
-  EXPECT_EQ(dialogs_.asked, Lines{});
+  EXPECT_EQ(dialogs_.shown, Lines{});
 
   project->NewProject();
   EXPECT_EQ(source.text, "");
@@ -342,7 +322,7 @@ TEST_F(ProjectTest, SaveAsAndRecentProjects) {
   project->ProjectFile.clear();
   project->Options().SetValue("Source", "/db/*.mdb");
   project->SaveProject();  // no file yet: asks, and the answer is cancel
-  EXPECT_EQ(dialogs_.asked, Lines{"save Orvelle Project|*.batch-tessoly .batch-tessoly from "});
+  EXPECT_EQ(dialogs_.shown, Lines{"save:Orvelle Project|*.batch-tessoly:.batch-tessoly:"});
   EXPECT_EQ(project->ProjectFile, "");
   EXPECT_EQ(project->RecentProjects, Lines{});
 
@@ -375,10 +355,10 @@ TEST_F(ProjectTest, OpenDialog) {
   project->Options().SetValue("Source", "/keep/*.mdb");
 
   project->OpenProject(false);  // cancelled
-  EXPECT_EQ(dialogs_.asked,
-            Lines{"open Orvelle Project|*.batch-tessoly|Access Database (*.mdb;*.accdb)|"
-                  "*.mdb;*.accdb from " +
-                  DefaultProject()});
+  EXPECT_EQ(dialogs_.shown,
+            Lines{"open:Orvelle Project|*.batch-tessoly|Access Database (*.mdb;*.accdb)|"
+                  "*.mdb;*.accdb:" +
+                  DefaultProject() + ":single"});
   EXPECT_EQ(project->Source(), "/keep/*.mdb");
   EXPECT_EQ(project->ProjectFile, DefaultProject());
 

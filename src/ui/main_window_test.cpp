@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shell.h"
+#include "platform/testtools/scripted_dialogs.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
 #include "product/info.h"
@@ -32,38 +33,10 @@
 namespace orvelle {
 namespace {
 
+using testing::ScriptedDialogs;
 using testing::StandInDispatcher;
 using testing::StandInEngine;
 using testing::StandInMainView;
-
-// Answers the choosers from queues; an empty queue cancels.
-class ScriptedDialogs : public DialogService {
- public:
-  std::string BrowseForFolder(const std::string& folder) override {
-    folder_starts.push_back(folder);
-    if (folders.empty()) return folder;
-    std::string answer = folders.front();
-    folders.pop_front();
-    return answer;
-  }
-  bool SelectOpenFiles(const std::string& filter, std::string& current, bool multiple) override {
-    open_filters.push_back(filter);
-    if (open_answers.empty()) return false;
-    current = open_answers.front();
-    open_answers.pop_front();
-    return true;
-  }
-  bool SelectSaveFile(const std::string& filter, const std::string& default_ext,
-                      std::string& current) override {
-    save_requests.push_back(filter + " " + default_ext);
-    if (save_answers.empty()) return false;
-    current = save_answers.front();
-    save_answers.pop_front();
-    return true;
-  }
-  std::deque<std::string> folders, open_answers, save_answers;
-  std::vector<std::string> folder_starts, open_filters, save_requests;
-};
 
 // Holds the engine's calls for chosen files until the test opens the gate.
 class Gate {
@@ -407,7 +380,7 @@ TEST_F(FrmMainTest, CommandsThatWouldReplaceTheBatchAreRefusedDuringARun) {
   gate_.Hold("a");
   frm_->Execute(TkxAction::aConvert);
   TkxBatch* running = frm_->Batch();
-  dialogs_.open_answers.push_back(MakeDb("other/x.mdb"));
+  dialogs_.opens.push_back(MakeDb("other/x.mdb"));
   frm_->bSourceFileClick();
   frm_->DropFiles(TkxDropTarget::lViewer, {MakeDb("other/y.mdb")});
   frm_->Execute(TkxAction::aSearch);
@@ -493,14 +466,14 @@ TEST_F(FrmMainTest, FilesButtonListsEveryChosenFile) {
   const std::string a = MakeDb("db/a.mdb");
   const std::string b = MakeDb("db/b.mdb");
   view_.source = "typed";
-  dialogs_.open_answers.push_back(a + "\r\n" + b + "\r\n");
+  dialogs_.opens.push_back(a + "\r\n" + b + "\r\n");
   frm_->bSourceFileClick();
   EXPECT_EQ(dialogs_.open_filters, std::vector<std::string>{project_->SourceFilter});
   EXPECT_EQ(view_.source, "typed");
   EXPECT_EQ(Paths(), (std::vector<std::string>{a, b}));
   EXPECT_EQ(view_.target, Dir("db"));
 
-  dialogs_.open_answers.push_back(" " + b + "\r\n");
+  dialogs_.opens.push_back(" " + b + "\r\n");
   frm_->bSourceFileClick();
   EXPECT_EQ(view_.source, b);
   EXPECT_EQ(Paths(), std::vector<std::string>{b});
@@ -540,7 +513,7 @@ TEST_P(FrmDropTest, DropsAreRoutedByTheControlUnderThem) {
   const DropCase& c = GetParam();
   test::WriteBytes(Sub("jobs/p.batch-tessoly"), "Target=" + Dir("fromproject") + "\r\n");
   const std::string before = MakeDb("old/z.mdb");
-  dialogs_.open_answers.push_back(before);
+  dialogs_.opens.push_back(before);
   frm_->bSourceFileClick();  // one row that a drop may replace
   view_.target.clear();
   view_.source = "before";
@@ -615,7 +588,7 @@ TEST_F(FrmMainTest, DropOnTheTargetSetsItAndOnAnEmptyTargetSuggestsTheFolder) {
 // --- Rows ---
 
 TEST_F(FrmMainTest, RowsStayInNodeOrderWhenNoticesArriveOutOfOrder) {
-  dialogs_.open_answers.push_back(MakeDb("d/a.mdb"));
+  dialogs_.opens.push_back(MakeDb("d/a.mdb"));
   frm_->bSourceFileClick();
   TkxBatch* batch = frm_->Batch();
   TkxNodeEvent on_add = batch->OnAdd;
@@ -739,18 +712,18 @@ TEST_F(FrmMainTest, ExportedLinesNameEachFileExactly) {
 }
 
 TEST_F(FrmMainTest, ExportAsksForALogFile) {
-  dialogs_.open_answers.push_back(MakeDb("d/a.mdb"));
+  dialogs_.opens.push_back(MakeDb("d/a.mdb"));
   frm_->bSourceFileClick();
   frm_->ExportList1Click();  // cancelled
   EXPECT_EQ(dialogs_.save_requests, std::vector<std::string>{"Log File|*.log .log"});
   EXPECT_FALSE(test::Exists(Sub("export.log")));
-  dialogs_.save_answers.push_back(Sub("export.log"));
+  dialogs_.saves.push_back(Sub("export.log"));
   frm_->ExportList1Click();
   EXPECT_EQ(test::ReadBytes(Sub("export.log")), "[Running] => " + Sub("d/a.mdb") + " => \r\n");
 }
 
 TEST_F(FrmMainTest, ListMenuAndShellCommands) {
-  dialogs_.open_answers.push_back(MakeDb("data/a.mdb"));
+  dialogs_.opens.push_back(MakeDb("data/a.mdb"));
   frm_->bSourceFileClick();
   TkxListMenu menu = frm_->pm1Popup();
   EXPECT_FALSE(menu.ViewSource);
@@ -811,7 +784,7 @@ TEST_F(FrmMainTest, LinkCommandsOpenTheirAddresses) {
 
 TEST_F(FrmMainTest, SaveAsWritesTheControlsAndShowsTheName) {
   view_.source = Dir("db") + "*.mdb";
-  dialogs_.save_answers.push_back(Sub("saved.batch-tessoly"));
+  dialogs_.saves.push_back(Sub("saved.batch-tessoly"));
   frm_->Execute(TkxAction::aSaveAs);
   EXPECT_EQ(view_.caption, "Orvelle - " + Sub("saved.batch-tessoly"));
   EXPECT_EQ(test::ReadBytes(Sub("saved.batch-tessoly")),
