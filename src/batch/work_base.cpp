@@ -7,9 +7,9 @@
 namespace orvelle {
 
 TkxWorkBase::TkxWorkBase(TkxBatch* batch, int count, const TkxNodeEvent& on_done)
-    : TkxThread(true), FBatch(batch) {
+    : TkxThread(true), batch_(batch) {
   // The batch waits in its destructor until this worker is gone.
-  FBatch->AttachWorker();
+  batch_->AttachWorker();
   AddAfterFree([batch] { batch->DetachWorker(); });
 }
 
@@ -21,8 +21,8 @@ TkxWorkBase* TkxWorkBase::Create(TkxBatch* batch, int count, const TkxNodeEvent&
 
 void TkxWorkBase::Execute() {
   while (!Terminated()) {
-    FCurrent = FBatch->NextNode();
-    if (!FCurrent) {
+    current_ = batch_->NextNode();
+    if (!current_) {
       Terminate();
       break;
     }
@@ -30,10 +30,10 @@ void TkxWorkBase::Execute() {
       ProcessNode();
     } catch (const std::exception& e) {
       // The node keeps its State; no counter changes and no notification.
-      FBatch->SetMessage(FCurrent, e.what());
+      batch_->SetMessage(current_, e.what());
     }
   }
-  FCurrent = nullptr;
+  current_ = nullptr;
 }
 
 }  // namespace orvelle

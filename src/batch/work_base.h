@@ -24,8 +24,8 @@ class TkxWorkBase : public TkxThread {
   // A std::exception escaping it stores its text in Current's Message; the worker goes on.
   virtual void ProcessNode() {}
 
-  TkxBatch* const FBatch;       // borrowed
-  TkxNode* FCurrent = nullptr;  // borrowed from the batch; worker thread only
+  TkxBatch* const batch_;       // borrowed
+  TkxNode* current_ = nullptr;  // borrowed from the batch; worker thread only
 };
 
 }  // namespace orvelle

@@ -139,16 +139,16 @@ void TkxJobs::WaitFor() const {
 // ---- TkxConvertor --------------------------------------------------------------------------
 
 TkxConvertor::TkxConvertor(TkxBatch* batch, int count, const TkxNodeEvent& on_done)
-    : TkxWorkBase(batch, count, on_done), FOnNodeDone(on_done) {
+    : TkxWorkBase(batch, count, on_done), on_node_done_(on_done) {
   // Every job builds the next one, so the count is also the depth of this recursion.
   count = std::min(count, kMaxJobCount);
   const TkxWorkClass job_class = JobClass();
   if (count > 1 && job_class) {
     TkxWorkBase* next = job_class(batch, count - 1, on_done);
-    FNextJob = dynamic_cast<TkxConvertor*>(next);
-    if (!FNextJob) delete next;  // a class outside the chain's family cannot join it
+    next_job_ = dynamic_cast<TkxConvertor*>(next);
+    if (!next_job_) delete next;  // a class outside the chain's family cannot join it
   }
-  FJobCount = 1 + (FNextJob ? FNextJob->FJobCount : 0);
+  job_count_ = 1 + (next_job_ ? next_job_->job_count_ : 0);
 }
 
 TkxConvertor::~TkxConvertor() {
@@ -173,13 +173,13 @@ TkxConvertor::~TkxConvertor() {
       // The owner's handler failing must not take the worker thread down with it.
     }
   }
-  FBatch->LockNodes();
+  batch_->LockNodes();
   {
     std::lock_guard<std::mutex> lock(g_running_mu);
     --g_running_jobs;
   }
   g_running_cv.notify_all();
-  FBatch->UnlockNodes();
+  batch_->UnlockNodes();
 }
 
 TkxWorkBase* TkxConvertor::Create(TkxBatch* batch, int count, const TkxNodeEvent& on_done) {
@@ -202,9 +202,9 @@ TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
     throw std::logic_error("The job class is not a convertor");
   }
   auto chain = std::make_shared<TkxJobs::Chain>();
-  chain->job_count = head->FJobCount;
+  chain->job_count = head->job_count_;
   chain->options = std::move(options);
-  for (TkxConvertor* job = head; job; job = job->FNextJob) {
+  for (TkxConvertor* job = head; job; job = job->next_job_) {
     job->chain_ = chain;
     chain->jobs.push_back(job);
     chain->live.insert(job);
@@ -225,16 +225,16 @@ TkxJobs TkxConvertor::CreateJobs(TkxBatch* batch, const std::string& target,
 void TkxConvertor::ProcessNode() {
   const auto started = std::chrono::steady_clock::now();
   try {
-    ConvertFile(FBatch, FCurrent);
+    ConvertFile(batch_, current_);
   } catch (...) {
     ReleasePaths();
     throw;
   }
   ReleasePaths();
-  FCurrent->Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+  current_->Ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - started)
                      .count();
-  if (FOnNodeDone) FOnNodeDone(FBatch, FCurrent);
+  if (on_node_done_) on_node_done_(batch_, current_);
 }
 
 void TkxConvertor::ClaimPath(const std::string& path) {

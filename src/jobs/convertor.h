@@ -73,8 +73,8 @@ class TkxConvertor : public TkxWorkBase {
   static TkxJobs CreateJobs(TkxBatch* batch, const std::string& target,
                             const TkxNodeEvent& on_done);
 
-  int JobCount() const { return FJobCount; }
-  TkxConvertor* NextJob() const { return FNextJob; }
+  int JobCount() const { return job_count_; }
+  TkxConvertor* NextJob() const { return next_job_; }
 
   // The conversion of one file; the base does nothing.
   virtual void ConvertFile(TkxBatch* batch, TkxNode* node) {}
@@ -126,9 +126,9 @@ class TkxConvertor : public TkxWorkBase {
   friend class TkxJobs;
   std::shared_ptr<void> RunSharedObject(std::type_index type,
                                         const std::function<std::shared_ptr<void>()>& make);
-  TkxNodeEvent FOnNodeDone;
-  TkxConvertor* FNextJob = nullptr;  // not owned; valid until the chain starts
-  int FJobCount = 1;
+  TkxNodeEvent on_node_done_;
+  TkxConvertor* next_job_ = nullptr;  // not owned; valid until the chain starts
+  int job_count_ = 1;
   std::shared_ptr<TkxJobs::Chain> chain_;  // set by CreateJobs before any job starts
 };
 

@@ -14,14 +14,14 @@ std::string TkxFrmAbout::ProductText(const std::string& title) {
 }
 
 void TkxFrmAbout::ShowAbout() {
-  if (FShowCount > 0) {
+  if (show_count_ > 0) {
     view_.ShowModal();
-    ++FShowCount;
+    ++show_count_;
     return;
   }
   // The start-up call: nothing shows; an unattended window run is kept out of sight.
   if (project_.PureConsole()) view_.HideMainWindow();
-  ++FShowCount;
+  ++show_count_;
 }
 
 void TkxFrmAbout::FormShow() {
@@ -29,11 +29,11 @@ void TkxFrmAbout::FormShow() {
     product_label_ = ProductText(project_.Title);
     view_.SetLabels(product_label_, project_.Version);
   }
-  ++FShowCount;
+  ++show_count_;
 }
 
 void TkxFrmAbout::FormClick() {
-  if (FShowCount > 1) view_.Close();
+  if (show_count_ > 1) view_.Close();
 }
 
 void TkxFrmAbout::FormKeyPress() { FormClick(); }

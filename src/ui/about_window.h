@@ -35,7 +35,7 @@ class TkxFrmAbout {
   void FormClick();
   void FormKeyPress();
 
-  int32_t ShowCount() const { return FShowCount; }
+  int32_t ShowCount() const { return show_count_; }
   const std::string& ProductLabel() const { return product_label_; }
 
   // The title as the label shows it: every "&" doubled, so none becomes an accelerator.
@@ -44,7 +44,7 @@ class TkxFrmAbout {
  private:
   TkxAboutView& view_;
   TkxProject& project_;
-  int32_t FShowCount = 0;
+  int32_t show_count_ = 0;
   std::string product_label_;
 };
 

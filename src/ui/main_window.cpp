@@ -67,10 +67,10 @@ TkxFrmMain::~TkxFrmMain() {
   mailbox_->Owner = nullptr;
   // The close is held back while a run goes (FormCloseQuery), so normally nothing runs here.
   if (Busy()) {
-    if (FBatch) FBatch->Terminate();
-    FWorkers.Stop();
+    if (batch_) batch_->Terminate();
+    workers_.Stop();
   }
-  FBatch.reset();
+  batch_.reset();
   retired_.clear();
 }
 
@@ -90,8 +90,8 @@ void TkxFrmMain::FormCreate() {
 }
 
 void TkxFrmMain::FormShow() {
-  if (FShown) return;
-  FShown = true;
+  if (shown_) return;
+  shown_ = true;
   AutoRun();
 }
 
@@ -213,10 +213,10 @@ bool TkxFrmMain::NewBatch() {
   if (Busy()) return false;
   ReleaseBatch();
   ++generation_;
-  FBatch = std::make_unique<TkxBatch>();
+  batch_ = std::make_unique<TkxBatch>();
   std::shared_ptr<Mailbox> box = mailbox_;
   const unsigned generation = generation_;
-  FBatch->OnAdd = [box, generation](TkxBatch*, TkxNode* node) {
+  batch_->OnAdd = [box, generation](TkxBatch*, TkxNode* node) {
     Queue(box, Notice{generation, node->Index, false});
   };
   rows_.clear();
@@ -225,15 +225,15 @@ bool TkxFrmMain::NewBatch() {
 }
 
 void TkxFrmMain::ReleaseBatch() {
-  if (!FBatch) return;
+  if (!batch_) return;
   ++generation_;
-  if (FWorkers.Live() == 0) {
-    FBatch.reset();
+  if (workers_.Live() == 0) {
+    batch_.reset();
     return;
   }
   // A job still finishing (its end notice may be what called us) keeps the batch alive; the
   // batch is freed from the message loop, where its destructor waits for that job.
-  retired_.push_back(std::move(FBatch));
+  retired_.push_back(std::move(batch_));
   if (UiDispatcher* ui = Ui()) {
     std::weak_ptr<Mailbox> weak = mailbox_;
     ui->Post([weak] {
@@ -302,7 +302,7 @@ void TkxFrmMain::Search(bool after_run_when_empty) {
     return;
   }
   try {
-    FBatch->Setup(source, view_.FieldText(TkxField::eTarget), view_.SubdirChecked());
+    batch_->Setup(source, view_.FieldText(TkxField::eTarget), view_.SubdirChecked());
   } catch (...) {
     // A batch whose search never started would keep its jobs waiting for files.
     ReleaseBatch();
@@ -346,8 +346,8 @@ void TkxFrmMain::aConvertExecute() {
   if (target != typed) view_.SetFieldText(TkxField::eTarget, target);
   project_.StoreControls(false);
 
-  if (!FBatch) Search(false);
-  if (FBatch && FBatch->IsExhausted()) {
+  if (!batch_) Search(false);
+  if (batch_ && batch_->IsExhausted()) {
     // A finished list is searched afresh; with no source the old results stay as they are.
     if (view_.FieldText(TkxField::eSource).empty()) {
       FocusField(TkxField::eSource);
@@ -356,7 +356,7 @@ void TkxFrmMain::aConvertExecute() {
     }
     Search(false);
   }
-  if (!FBatch) {
+  if (!batch_) {
     AfterRun();
     return;
   }
@@ -367,8 +367,8 @@ void TkxFrmMain::aConvertExecute() {
   std::shared_ptr<Mailbox> box = mailbox_;
   const unsigned generation = generation_;
   try {
-    FWorkers =
-        TkxConvertor::CreateJobs(FBatch.get(), target, [box, generation](TkxBatch*, TkxNode* node) {
+    workers_ =
+        TkxConvertor::CreateJobs(batch_.get(), target, [box, generation](TkxBatch*, TkxNode* node) {
           Queue(box, Notice{generation, node->Index, true});
         });
   } catch (...) {
@@ -377,9 +377,9 @@ void TkxFrmMain::aConvertExecute() {
     SetEnabled(TkxAction::aSearch, true);
     throw;
   }
-  FWorkersLeft = FWorkers.JobCount();
+  workers_left_ = workers_.JobCount();
   std::weak_ptr<Mailbox> weak = mailbox_;
-  FWorkers.SetOnFinish([weak] {
+  workers_.SetOnFinish([weak] {
     auto owner_box = weak.lock();
     if (!owner_box || !owner_box->Owner) return;
     TkxFrmMain* owner = owner_box->Owner;
@@ -390,8 +390,8 @@ void TkxFrmMain::aConvertExecute() {
   SetButton(TkxButton::bCreate, TkxAction::aPause);
   SetEnabled(TkxAction::aPause, true);
   SetButton(TkxButton::bSearchConvert, TkxAction::aStop);
-  FStopped = false;
-  FWorkers.Start();
+  stopped_ = false;
+  workers_.Start();
   if (info_) info_->AddCount("C", 1);
 }
 
@@ -404,31 +404,31 @@ void TkxFrmMain::aPauseExecute() {
   if (!Busy()) return;
   SetEnabled(TkxAction::aPause, false);
   SetEnabled(TkxAction::aStop, false);
-  FWorkers.Stop();
+  workers_.Stop();
   actions_[Slot(TkxAction::aStop)].Tag = 0;
 }
 
 void TkxFrmMain::aStopExecute() {
   if (!Busy()) return;
-  FStopped = true;
+  stopped_ = true;
   SetEnabled(TkxAction::aPause, false);
   SetEnabled(TkxAction::aStop, false);
-  if (FBatch) FBatch->Terminate();
-  FWorkers.Stop();
+  if (batch_) batch_->Terminate();
+  workers_.Stop();
   actions_[Slot(TkxAction::aStop)].Tag = 1;
 }
 
 void TkxFrmMain::OnFinish() {
   DrainNotices();
-  if (--FWorkersLeft >= 1) return;
-  FWorkersLeft = 0;
+  if (--workers_left_ >= 1) return;
+  workers_left_ = 0;
   SetEnabled(TkxAction::aConvert, true);
   SetButton(TkxButton::bCreate, TkxAction::aConvert);
   SetEnabled(TkxAction::aSearchConvert, true);
   SetButton(TkxButton::bSearchConvert, TkxAction::aSearchConvert);
   SetEnabled(TkxAction::aSearch, true);
-  if (info_ && FBatch) {
-    TkxBatch& batch = *FBatch;
+  if (info_ && batch_) {
+    TkxBatch& batch = *batch_;
     GuardHandler([this, &batch] { info_->ReportRun(batch); });
   }
   if (ActionTag(TkxAction::aStop) == 1) {
@@ -469,12 +469,12 @@ void TkxFrmMain::AfterRun() {
     return;
   }
   // The pause is a timer, so the window stays responsive and the repeats never nest.
-  if (!FStopped) view_.StartRepeatTimer(daemon);
+  if (!stopped_) view_.StartRepeatTimer(daemon);
 }
 
 void TkxFrmMain::OnRepeatTimer() {
   view_.StopRepeatTimer();
-  if (FStopped || Busy()) return;
+  if (stopped_ || Busy()) return;
   AutoRun();
 }
 
@@ -521,7 +521,7 @@ void TkxFrmMain::DropFiles(TkxDropTarget target, const std::vector<std::string>&
 
 void TkxFrmMain::ShowFileRow(const std::string& text) {
   SuggestTarget(ExtractFilePath(text));
-  FBatch->AddListedFile(text);
+  batch_->AddListedFile(text);
   // The batch's OnAdd ran on this thread; show its row at once.
   DrainNotices();
 }
@@ -552,7 +552,7 @@ void TkxFrmMain::DrainNotices() {
     mailbox_->DrainPosted = false;
   }
   for (const Notice& notice : notices) {
-    if (FBatch && notice.Generation == generation_) ApplyNotice(notice);
+    if (batch_ && notice.Generation == generation_) ApplyNotice(notice);
   }
 }
 
@@ -560,11 +560,11 @@ void TkxFrmMain::ApplyNotice(const Notice& notice) {
   const size_t old_count = rows_.size();
   const size_t index = static_cast<size_t>(notice.Index);
   {
-    const TkxNodeList& nodes = FBatch->LockNodes();
+    const TkxNodeList& nodes = batch_->LockNodes();
     struct Unlock {
       TkxBatch* batch;
       ~Unlock() { batch->UnlockNodes(); }
-    } unlock{FBatch.get()};
+    } unlock{batch_.get()};
     if (notice.Index < 0 || index >= nodes.size()) return;
     const bool existed = index < old_count;
     // Rows for earlier nodes whose notices are still on their way are made now, so row k

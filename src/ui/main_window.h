@@ -79,10 +79,10 @@ class TkxFrmMain {
   }
   TkxRunState RunState() const;
   // True from the start of a run until its last job has reported its end.
-  bool Busy() const { return FWorkersLeft > 0; }
-  TkxBatch* Batch() const { return FBatch.get(); }
-  int WorkersLeft() const { return FWorkersLeft; }
-  bool Stopped() const { return FStopped; }
+  bool Busy() const { return workers_left_ > 0; }
+  TkxBatch* Batch() const { return batch_.get(); }
+  int WorkersLeft() const { return workers_left_; }
+  bool Stopped() const { return stopped_; }
   TkxProject& Project() const { return project_; }
 
  protected:
@@ -135,20 +135,20 @@ class TkxFrmMain {
   TkxProject& project_;
   TkxInfo* info_;
 
-  std::unique_ptr<TkxBatch> FBatch;
+  std::unique_ptr<TkxBatch> batch_;
   std::vector<std::unique_ptr<TkxBatch>> retired_;  // released batches waiting to be freed
-  TkxJobs FWorkers;
-  int FWorkersLeft = 0;
-  bool FStopped = false;
-  bool FShown = false;
+  TkxJobs workers_;
+  int workers_left_ = 0;
+  bool stopped_ = false;
+  bool shown_ = false;
   bool close_pending_ = false;
-  unsigned generation_ = 0;  // of FBatch; notices carry it
+  unsigned generation_ = 0;  // of batch_; notices carry it
 
   std::array<ActionState, kActionCount> actions_{};
   TkxAction bCreate_action_ = TkxAction::aConvert;
   TkxAction bSearchConvert_action_ = TkxAction::aSearchConvert;
 
-  std::vector<TkxRow> rows_;  // row k belongs to node k of FBatch
+  std::vector<TkxRow> rows_;  // row k belongs to node k of batch_
   std::shared_ptr<Mailbox> mailbox_;
   std::vector<std::unique_ptr<TkxControl>> controls_;
   std::unique_ptr<TkxFrmCfg> cfg_;
