@@ -7,6 +7,8 @@
 
 namespace orvelle {
 
+class TkxMain;
+
 // What the program prints on standard error when it would need a window it does not have.
 extern const char* const kNoWindowHint;
 

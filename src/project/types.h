@@ -9,8 +9,6 @@ class TkxBatch;
 struct TkxNode;
 class TkxWorkBase;
 class TkxProject;
-class TkxInfo;
-class TkxMain;
 class TkxMatchBase;
 class TkxControl;
 
