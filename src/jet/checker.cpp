@@ -8,6 +8,7 @@
 #include "jet/index.h"
 #include "jet/long_value.h"
 #include "jet/rows.h"
+#include "jet/slot_set.h"
 #include "jet/table_def.h"
 #include "jet/usage_map.h"
 
@@ -64,7 +65,8 @@ struct Owner {
 
 class Checker {
  public:
-  explicit Checker(Database& db) : db_(db), owners_(db.PageCount()), keep_(db.PageCount()) {}
+  explicit Checker(Database& db)
+      : db_(db), owners_(db.PageCount()), keep_(db.PageCount()), live_rows_(db.PageCount()) {}
 
   CheckReport Run() {
     report_.version = db_.GetHeader().version;
@@ -164,12 +166,15 @@ class Checker {
     }
     const std::string tname = "table \"" + e.name + "\"";
     for (uint32_t p : t.chain) Claim(p, Role::kTableDef, t.page, tname);
-    std::unordered_set<uint32_t> live_rows;
-    Guard([&] { CheckRows(t, tname, live_rows); });
-    sum.live_rows = live_rows.size();
+    // The live rows of the table, a bit per slot: index entries must each reach one.
+    live_count_ = 0;
+    live_pages_.clear();
+    Guard([&] { CheckRows(t, tname); });
+    sum.live_rows = live_count_;
     for (size_t i = 0; i < t.physical.size(); ++i) {
-      Guard([&] { CheckIndex(t, i, tname, live_rows); });
+      Guard([&] { CheckIndex(t, i, tname); });
     }
+    for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
     CheckDefinition(t, tname);
     report_.tables.push_back(sum);
   }
@@ -261,8 +266,7 @@ class Checker {
     for (TableSummary& t : report_.tables) t.pages = count[t.tdef];
   }
 
-  void CheckRows(const TableDef& t, const std::string& tname,
-                 std::unordered_set<uint32_t>& live_rows) {
+  void CheckRows(const TableDef& t, const std::string& tname) {
     const Layout& l = db_.GetLayout();
     UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
     std::set<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
@@ -304,7 +308,11 @@ class Checker {
         for (size_t s = 0; s < d.slots.size(); ++s) {
           if (!d.slots[s].Live()) continue;
           LiveRow r = FollowRow(db_, t, d, s);
-          live_rows.insert(r.header.Packed());
+          if (!t.physical.empty()) {
+            if (live_pages_.empty() || live_pages_.back() != p) live_pages_.push_back(p);
+            live_rows_.Insert(r.header);
+          }
+          ++live_count_;
           keep_[r.header.page] = true;
           keep_[r.data.page] = true;
           CheckLongValues(t, r, lv_pages);
@@ -354,8 +362,7 @@ class Checker {
     }
   }
 
-  void CheckIndex(const TableDef& t, size_t i, const std::string& tname,
-                  const std::unordered_set<uint32_t>& live_rows) {
+  void CheckIndex(const TableDef& t, size_t i, const std::string& tname) {
     const PhysicalIndex& pi = t.physical[i];
     std::string what = tname + " index " + std::to_string(i);
     for (const LogicalIndex& li : t.logical) {
@@ -378,15 +385,14 @@ class Checker {
     }
     for (size_t k = 0; k < tree.entries.size(); ++k) {
       const RowPointer rp = tree.entries[k].row;
-      if (!live_rows.count(rp.Packed())) {
+      if (!live_rows_.Contains(rp)) {
         db_.Fail(tree.entries[k].leaf, "index page: " + what + " entry " + std::to_string(k) +
                                            " points at " + jet::Describe(rp) + ", not a live row");
       }
     }
-    if (pi.IgnoreNulls() ? tree.entries.size() > live_rows.size()
-                         : tree.entries.size() != live_rows.size()) {
+    if (pi.IgnoreNulls() ? tree.entries.size() > live_count_ : tree.entries.size() != live_count_) {
       db_.Fail(pi.root, "index page: " + what + " has " + std::to_string(tree.entries.size()) +
-                            " entries for " + std::to_string(live_rows.size()) + " live rows");
+                            " entries for " + std::to_string(live_count_) + " live rows");
     }
   }
 
@@ -423,6 +429,9 @@ class Checker {
   std::vector<bool> keep_;               // pages a page-level compaction keeps
   std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
   std::vector<Finding> deferred_;        // definition findings, reported after the tables
+  SlotSet live_rows_;                    // headers of the current table's live rows (indexed)
+  std::vector<uint32_t> live_pages_;     // the pages live_rows_ has bits on
+  uint64_t live_count_ = 0;
   CheckReport report_;
 };
 

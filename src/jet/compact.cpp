@@ -98,6 +98,43 @@ class GatheringBuffer : public std::streambuf {
   std::string error_;
 };
 
+// Gathers runs of consecutive pages into large positioned writes: the full compactor puts most
+// pages in order and the few it completes last where they belong.
+class PagedOutput : public PageSink {
+ public:
+  PagedOutput(NewFile& sink, uint32_t page_size)
+      : sink_(sink), page_size_(page_size), buffer_(new char[kSize]) {}
+  void Put(uint32_t position, const uint8_t* page) override {
+    if (used_ > 0 && (position != first_ + used_ / page_size_ || used_ + page_size_ > kSize)) {
+      Drain();
+    }
+    if (used_ == 0) first_ = position;
+    std::memcpy(buffer_.get() + used_, page, page_size_);
+    used_ += page_size_;
+  }
+  // Writes what is gathered; false, with Error() set, when a write failed.
+  bool Finish() {
+    Drain();
+    return error_.empty();
+  }
+  const std::string& Error() const { return error_; }
+
+ private:
+  void Drain() {
+    if (used_ > 0 && error_.empty()) {
+      sink_.WriteAt(uint64_t{first_} * page_size_, buffer_.get(), used_, &error_);
+    }
+    used_ = 0;
+  }
+  static constexpr size_t kSize = size_t{1} << 20;
+  NewFile& sink_;
+  const uint32_t page_size_;
+  std::unique_ptr<char[]> buffer_;
+  uint32_t first_ = 0;
+  size_t used_ = 0;
+  std::string error_;
+};
+
 // A fresh name beside the target that nobody can guess, created exclusively: a link planted
 // at a predictable name can never make the compactor write elsewhere.
 std::string CreateTempBeside(const std::string& target, NewFile& file, std::string* error) {
@@ -225,7 +262,9 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   TableIdMap ids;
   // Writes a copy with write, flushes and verifies it; returns its page count. Throws
   // CompactError, with the temporary file removed.
-  auto attempt = [&](const std::function<uint32_t(std::ostream&)>& write) {
+  // write puts the pages to the file and returns their count, with the system's text for a
+  // failed write in its second argument.
+  auto attempt = [&](const std::function<uint32_t(NewFile&, std::string&)>& write) {
     if (!temp.Path().empty()) {
       RemoveFile(temp.Path());
       temp.Set("");
@@ -240,11 +279,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     {
       std::string write_error;
       try {
-        GatheringBuffer gather(output);
-        std::ostream gathered(&gather);
-        written = write(gathered);
-        gathered.flush();
-        write_error = gather.Error();
+        written = write(output, write_error);
       } catch (const JetError& e) {
         throw fail("the pages cannot be moved: " + e.Detail());
       }
@@ -294,9 +329,11 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   // The full compactor first; whatever stops it, the page slide.
   FullCompactStats stats;
   try {
-    attempt([&](std::ostream& out) {
+    attempt([&](NewFile& file, std::string& write_error) {
       try {
+        PagedOutput out(file, in->PageSize());
         uint32_t pages = WriteFullyCompacted(*in, out, &stats);
+        if (!out.Finish()) write_error = out.Error();
         ids = stats.moved;
         return pages;
       } catch (const FullCompactionRefused& e) {
@@ -326,9 +363,14 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     } catch (const std::exception& e) {
       throw fail(std::string("the database cannot be compacted: ") + e.what());
     }
-    attempt([&](std::ostream& out) {
+    attempt([&](NewFile& file, std::string& write_error) {
       try {
-        return WriteRelocated(*in, inv, plan, out);
+        GatheringBuffer gather(file);
+        std::ostream out(&gather);
+        const uint32_t pages = WriteRelocated(*in, inv, plan, out);
+        out.flush();
+        write_error = gather.Error();
+        return pages;
       } catch (const JetError&) {
         throw;
       } catch (const std::exception& e) {
