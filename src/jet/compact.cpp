@@ -7,6 +7,7 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
 #include <streambuf>
 
 #include "jet/checker.h"
@@ -247,14 +248,32 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     throw CompactError("Not a valid password.");
   }
 
-  try {
-    CheckReport report = CheckDatabase(*in);
-    for (const Finding& f : report.findings) {
-      if (f.severity == Severity::kError) throw fail("the database is damaged: " + f.Describe());
+  // The structural check of the source runs on its own reader while the first copy is written:
+  // no copy is verified, let alone published, before it passed, and its verdict comes before
+  // whatever the writer made of a damaged file.
+  std::future<std::string> source_damage = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      auto reader = Database::OpenFile(source, password);
+      CheckReport report = CheckDatabase(*reader);
+      for (const Finding& f : report.findings) {
+        if (f.severity == Severity::kError) return f.Describe();
+      }
+      return std::string();
+    } catch (const JetError& e) {
+      return e.Detail();
+    } catch (const std::exception& e) {
+      return e.what();
     }
-  } catch (const JetError& e) {
-    throw fail("the database is damaged: " + e.Detail());
-  }
+  });
+  std::string damage;
+  bool source_checked = false;
+  auto check_source = [&] {
+    if (!source_checked) {
+      damage = source_damage.get();
+      source_checked = true;
+    }
+    if (!damage.empty()) throw fail("the database is damaged: " + damage);
+  };
 
   // Declared before the file, so that the file is closed before it is removed (Windows).
   TempFile temp("");
@@ -273,6 +292,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     std::string create_error;
     temp.Set(CreateTempBeside(target, output, &create_error));
     if (temp.Path().empty()) {
+      check_source();
       throw fail("cannot create a temporary file beside " + Quoted(target) + ": " + create_error);
     }
     uint32_t written = 0;
@@ -281,8 +301,13 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
       try {
         written = write(output, write_error);
       } catch (const JetError& e) {
+        check_source();
         throw fail("the pages cannot be moved: " + e.Detail());
+      } catch (const CompactError&) {
+        check_source();
+        throw;
       }
+      check_source();
       if (write_error.empty()) output.Close(&write_error);
       if (!write_error.empty()) {
         throw fail("cannot write the compacted copy beside " + Quoted(target) + ": " + write_error);
@@ -299,18 +324,32 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
         std::launch::async, [&sync_error, &temp] { return SyncFile(temp.Path(), &sync_error); });
 
     // Nothing counts as compacted before it has been read back and found equal to the source.
+    // The structural check and the comparison run at once, each on its own reader; the check's
+    // verdict comes first, as a comparison of a broken copy may fail in any way.
     try {
       auto out = Database::OpenFile(temp.Path(), password);
       if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
         throw fail("the compacted copy is not encrypted as the database is");
       }
-      CheckReport report = CheckDatabase(*out);
+      std::future<CheckReport> checked = std::async(std::launch::async, [&] {
+        auto reader = Database::OpenFile(temp.Path(), password);
+        return CheckDatabase(*reader);
+      });
+      std::optional<CompareReport> compared;
+      std::exception_ptr compare_error;
+      try {
+        compared = CompareDatabases(*in, *out, ids);
+      } catch (...) {
+        compare_error = std::current_exception();
+      }
+      CheckReport report = checked.get();
       for (const Finding& f : report.findings) {
         if (f.severity != Severity::kWarning) {
           throw fail("the compacted copy failed the structural check: " + f.Describe());
         }
       }
-      CompareReport same = CompareDatabases(*in, *out, ids);
+      if (compare_error) std::rethrow_exception(compare_error);
+      const CompareReport& same = *compared;
       if (!same.Equivalent()) {
         throw fail("the compacted copy differs from the database: " + same.differences.front());
       }
@@ -347,6 +386,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     result.tables_pinned = stats.pinned_tables;
     result.pinned = stats.pinned;
   } catch (const CompactError& e) {
+    if (source_checked && !damage.empty()) throw;
     result.fallback = e.what();
     const size_t cut = result.fallback.rfind(prefix, 0) == 0 ? prefix.size() : 0;
     result.fallback.erase(0, cut);
