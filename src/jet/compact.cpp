@@ -87,6 +87,11 @@ class GatheringBuffer : public std::streambuf {
   int sync() override {
     if (pptr() > pbase() && error_.empty()) {
       sink_.Write(pbase(), static_cast<size_t>(pptr() - pbase()), &error_);
+      unflushed_ += static_cast<size_t>(pptr() - pbase());
+      if (unflushed_ >= kWriteback) {
+        sink_.StartWriteback();
+        unflushed_ = 0;
+      }
     }
     setp(buffer_.get(), buffer_.get() + kSize);
     return error_.empty() ? 0 : -1;
@@ -94,8 +99,10 @@ class GatheringBuffer : public std::streambuf {
 
  private:
   static constexpr size_t kSize = size_t{1} << 20;
+  static constexpr size_t kWriteback = size_t{16} << 20;  // started on the disk past this
   NewFile& sink_;
   std::unique_ptr<char[]> buffer_;
+  size_t unflushed_ = 0;
   std::string error_;
 };
 
@@ -124,12 +131,19 @@ class PagedOutput : public PageSink {
   void Drain() {
     if (used_ > 0 && error_.empty()) {
       sink_.WriteAt(uint64_t{first_} * page_size_, buffer_.get(), used_, &error_);
+      unflushed_ += used_;
+      if (unflushed_ >= kWriteback) {
+        sink_.StartWriteback();
+        unflushed_ = 0;
+      }
     }
     used_ = 0;
   }
   static constexpr size_t kSize = size_t{1} << 20;
+  static constexpr size_t kWriteback = size_t{16} << 20;
   NewFile& sink_;
   const uint32_t page_size_;
+  size_t unflushed_ = 0;
   std::unique_ptr<char[]> buffer_;
   uint32_t first_ = 0;
   size_t used_ = 0;

@@ -139,6 +139,12 @@ bool NewFile::WriteAt(uint64_t offset, const char* data, size_t size, std::strin
   return true;
 }
 
+void NewFile::StartWriteback() {
+#ifdef __linux__
+  if (handle_ >= 0) sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool NewFile::Close(std::string* error) {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);

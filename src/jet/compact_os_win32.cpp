@@ -76,6 +76,8 @@ bool NewFile::WriteAt(uint64_t offset, const char* data, size_t size, std::strin
   return true;
 }
 
+void NewFile::StartWriteback() {}
+
 bool NewFile::Close(std::string* error) {
   if (handle_ == -1) return true;
   HANDLE h = AsHandle(handle_);

@@ -37,20 +37,27 @@ struct Digest {
   bool operator!=(const Digest& o) const { return !(*this == o); }
 };
 
-// Digests bytes eight at a time in two lanes of different mixing, avalanched together at the
-// end; the result depends on the bytes only, not on how they were split into calls.
+// Digests bytes 32 at a time in four independent lanes (multiply-rotate rounds), folded into
+// two avalanched halves at the end; the result depends on the bytes and their count only, not
+// on how they were split into calls.
 class Hasher {
  public:
   void Add(const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
     length_ += n;
-    while (n > 0 && fill_ != 0) Byte(*p++), --n;
-    for (; n >= 8; p += 8, n -= 8) {
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      Word(w);
+    if (fill_ > 0) {
+      const size_t take = std::min(n, kBlock - fill_);
+      std::memcpy(buffer_ + fill_, p, take);
+      fill_ += take;
+      p += take;
+      n -= take;
+      if (fill_ < kBlock) return;
+      Block(buffer_);
+      fill_ = 0;
     }
-    while (n > 0) Byte(*p++), --n;
+    for (; n >= kBlock; p += kBlock, n -= kBlock) Block(p);
+    std::memcpy(buffer_, p, n);
+    fill_ = n;
   }
   void Add(const std::string& s) { Add(s.data(), s.size()); }
   void Add(const Digest& d) {
@@ -59,30 +66,32 @@ class Hasher {
   }
   Digest Finish() const {
     Hasher h = *this;
-    h.Word(h.pending_ ^ static_cast<uint64_t>(h.fill_) << 56);
-    h.Word(h.length_);
+    if (h.fill_ > 0) {
+      std::memset(h.buffer_ + h.fill_, 0, kBlock - h.fill_);
+      h.Block(h.buffer_);
+    }
+    const uint64_t* v = h.v_;
     Digest d;
-    d.a = Mix64(h.a_ ^ Rotl(h.b_, 23));
-    d.b = Mix64(h.b_ + d.a * 0x9e3779b97f4a7c15ull);
+    d.a = Mix64(Rotl(v[0], 1) + Rotl(v[1], 7) + Rotl(v[2], 12) + Rotl(v[3], 18) + length_ * kP5);
+    d.b = Mix64((v[0] ^ Rotl(v[1], 31)) * kP3 + (v[2] ^ Rotl(v[3], 17)) * kP2 + length_ + d.a);
     return d;
   }
 
  private:
-  void Byte(uint8_t v) {
-    pending_ |= static_cast<uint64_t>(v) << (8 * fill_);
-    if (++fill_ == 8) {
-      Word(pending_);
-      pending_ = 0;
-      fill_ = 0;
+  static constexpr size_t kBlock = 32;
+  static constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull, kP2 = 0xC2B2AE3D27D4EB4Full,
+                            kP3 = 0x165667B19E3779F9ull, kP5 = 0x27D4EB2F165667C5ull;
+  void Block(const uint8_t* p) {
+    for (int i = 0; i < 4; ++i) {
+      uint64_t w;
+      std::memcpy(&w, p + 8 * i, 8);
+      v_[i] = Rotl(v_[i] + w * kP2, 31) * kP1;
     }
   }
-  void Word(uint64_t w) {
-    a_ = Rotl((a_ ^ w) * 0x87c37b91114253d5ull, 31) * 0x4cf5ad432745937full;
-    b_ = Rotl(b_ + w * 0xff51afd7ed558ccdull, 27) * 0x9e3779b97f4a7c15ull + 0x52dce729;
-  }
-  uint64_t a_ = 0x6a09e667f3bcc908ull, b_ = 0xbb67ae8584caa73bull;
-  uint64_t pending_ = 0, length_ = 0;
-  unsigned fill_ = 0;
+  uint64_t v_[4] = {kP1 + kP2, kP2, 0, 0 - kP1};
+  uint8_t buffer_[kBlock] = {};
+  size_t fill_ = 0;
+  uint64_t length_ = 0;
 };
 
 void PutLe32(uint8_t* p, uint32_t v) {

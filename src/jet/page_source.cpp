@@ -22,6 +22,11 @@ class FileSource : public ByteSource {
     std::streamoff end = in_.tellg();
     if (end < 0) throw JetError(name_, -1, "cannot determine the file length");
     size_ = static_cast<uint64_t>(end);
+    // A small file is read whole: every later read is a copy from memory.
+    if (size_ > 0 && size_ <= kWindow) {
+      window_.resize(static_cast<size_t>(size_));
+      if (!Read(0, window_.data(), window_.size())) window_.clear();
+    }
   }
   const std::string& Name() const override { return name_; }
   uint64_t Size() const override { return size_; }
@@ -55,7 +60,7 @@ class FileSource : public ByteSource {
     return static_cast<size_t>(in_.gcount()) == len;
   }
 
-  static constexpr size_t kWindow = size_t{256} << 10;
+  static constexpr size_t kWindow = size_t{1} << 20;
   std::string name_;
   std::ifstream in_;
   uint64_t size_ = 0;
