@@ -141,7 +141,8 @@ class Checker {
             std::to_string(o.table) + " and as " + RoleName(role) + " (" + what + ")");
   }
 
-  std::set<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
+  // The pages a map lists, ascending, once each.
+  std::vector<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
     if (m.present) Claim(m.where.page, Role::kMapHost, table, what);
     for (uint32_t b : m.bitmap_pages) Claim(b, Role::kBitmap, table, what);
     if (m.beyond_eof) {
@@ -150,7 +151,10 @@ class Checker {
               std::to_string(m.first_beyond_eof) + " beyond end of file (" +
               std::to_string(m.beyond_eof) + " pages)");
     }
-    return std::set<uint32_t>(m.pages.begin(), m.pages.end());
+    std::vector<uint32_t> pages = m.pages;
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    return pages;
   }
 
   void CheckTable(const CatalogEntry& e) {
@@ -269,17 +273,17 @@ class Checker {
   void CheckRows(const TableDef& t, const std::string& tname) {
     const Layout& l = db_.GetLayout();
     UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
-    std::set<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
+    const std::vector<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
     for (uint32_t p : data_pages) Claim(p, Role::kData, t.page, tname + " owned-pages map");
     UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
     for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
-      if (!data_pages.count(p)) {
+      if (!std::binary_search(data_pages.begin(), data_pages.end(), p)) {
         Add(Severity::kError, p,
             tname + " free-space map lists the page, its owned-pages map does not");
       }
     }
     // Long-value columns: the pages each may use.
-    std::unordered_map<uint16_t, std::set<uint32_t>> lv_pages;
+    std::unordered_map<uint16_t, std::vector<uint32_t>> lv_pages;
     for (const LongValueMaps& m : t.long_value_maps) {
       std::string what = tname + " column " + std::to_string(m.column) + " long-value map";
       UsageMap om = ReadUsageMap(db_, m.owned, what);
@@ -335,7 +339,7 @@ class Checker {
   }
 
   void CheckLongValues(const TableDef& t, const LiveRow& r,
-                       const std::unordered_map<uint16_t, std::set<uint32_t>>& lv_pages) {
+                       const std::unordered_map<uint16_t, std::vector<uint32_t>>& lv_pages) {
     CrackedRow cr = CrackRow(db_, t, r);
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
@@ -354,7 +358,8 @@ class Checker {
       auto allowed = lv_pages.find(c.number);
       for (uint32_t p : pages) {
         keep_[p] = true;
-        if (allowed == lv_pages.end() || !allowed->second.count(p)) {
+        if (allowed == lv_pages.end() ||
+            !std::binary_search(allowed->second.begin(), allowed->second.end(), p)) {
           db_.Fail(p, "long-value page: used by column \"" + c.name + "\" (" +
                           jet::Describe(r.header) + ") but not in its owned-pages map");
         }
@@ -372,16 +377,22 @@ class Checker {
       }
     }
     UsageMap m = ReadUsageMap(db_, pi.map, what + " usage map");
-    std::set<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
+    const std::vector<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
+    std::vector<bool> in_tree(mapped.size(), false);
     IndexTree tree = ReadIndexTree(db_, t, i);
     for (uint32_t p : tree.pages) {
       Claim(p, Role::kIndex, t.page, what);
-      if (!mapped.erase(p)) {
+      auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
+      const size_t k = static_cast<size_t>(at - mapped.begin());
+      if (at == mapped.end() || *at != p || in_tree[k]) {
         db_.Fail(p, "index page: in the tree of " + what + " but not in its usage map");
       }
+      in_tree[k] = true;
     }
-    if (!mapped.empty()) {
-      db_.Fail(*mapped.begin(), "index page: in the usage map of " + what + " but not in its tree");
+    auto missing = std::find(in_tree.begin(), in_tree.end(), false);
+    if (missing != in_tree.end()) {
+      db_.Fail(mapped[static_cast<size_t>(missing - in_tree.begin())],
+               "index page: in the usage map of " + what + " but not in its tree");
     }
     for (size_t k = 0; k < tree.entries.size(); ++k) {
       const RowPointer rp = tree.entries[k].row;
