@@ -265,6 +265,8 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   // The structural check of the source runs on its own reader while the first copy is written:
   // no copy is verified, let alone published, before it passed, and its verdict comes before
   // whatever the writer made of a damaged file.
+  // A source that passed also has its tables digested on that reader for the comparison.
+  std::shared_ptr<const SourceDigests> ahead;
   std::future<std::string> source_damage = std::async(std::launch::async, [&]() -> std::string {
     try {
       auto reader = Database::OpenFile(source, password);
@@ -272,6 +274,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
       for (const Finding& f : report.findings) {
         if (f.severity == Severity::kError) return f.Describe();
       }
+      ahead = DigestSource(*reader);
       return std::string();
     } catch (const JetError& e) {
       return e.Detail();
@@ -352,7 +355,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
       std::optional<CompareReport> compared;
       std::exception_ptr compare_error;
       try {
-        compared = CompareDatabases(*in, *out, ids);
+        compared = CompareDatabases(*in, *out, ids, ahead.get());
       } catch (...) {
         compare_error = std::current_exception();
       }

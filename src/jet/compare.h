@@ -2,6 +2,7 @@
 // index entries, whatever their page layout and whatever page each table definition is on.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "jet/table_ids.h"
 
 namespace orvelle::jet {
+
+struct SourceDigests;
 
 struct CompareReport {
   std::vector<std::string> matched;      // one line per table found equal
@@ -33,6 +36,15 @@ CompareReport CompareDatabases(Database& a, Database& b);
 // The same, and each table of b must have exactly the id ids gives for its id in a (the id
 // itself when ids does not list it): for checking a compaction against the renumbering it
 // reports.
-CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids);
+//
+// ahead, when given, holds digests of a's tables taken before (DigestSource on another reader
+// of the same file), used for the tables that hold no ids.
+CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
+                               const SourceDigests* ahead = nullptr);
+
+// The row and index digests of every table of a that holds no table ids, which no renumbering
+// changes: computed while the copy is being written, they spare the comparison reading the
+// source again. Throws JetError when a cannot be read.
+std::shared_ptr<const SourceDigests> DigestSource(Database& a);
 
 }  // namespace orvelle::jet
