@@ -7,6 +7,7 @@
 
 #include "jet/index.h"
 #include "jet/long_value.h"
+#include "jet/page_role.h"
 #include "jet/rows.h"
 #include "jet/slot_set.h"
 #include "jet/table_def.h"
@@ -25,41 +26,8 @@ bool CheckReport::Consistent() const {
 
 namespace {
 
-enum class Role : uint8_t {
-  kNone,
-  kHeader,
-  kTableDef,
-  kMapHost,
-  kBitmap,
-  kData,
-  kLongValue,
-  kIndex
-};
-
-const char* RoleName(Role r) {
-  switch (r) {
-    case Role::kNone:
-      return "nothing";
-    case Role::kHeader:
-      return "header";
-    case Role::kTableDef:
-      return "table definition";
-    case Role::kMapHost:
-      return "usage-map host";
-    case Role::kBitmap:
-      return "usage bitmap";
-    case Role::kData:
-      return "data page";
-    case Role::kLongValue:
-      return "long-value page";
-    case Role::kIndex:
-      return "index page";
-  }
-  return "?";
-}
-
 struct Owner {
-  Role role = Role::kNone;
+  PageRole role = PageRole::kNone;
   uint32_t table = 0;  // TDEF page
 };
 
@@ -78,8 +46,8 @@ class Checker {
               "-byte pages: " + std::to_string(db_.TrailingBytes()) +
               (db_.TrailingBytes() == 1 ? " trailing byte ignored" : " trailing bytes ignored"));
     }
-    Claim(0, Role::kHeader, 0, "header");
-    Claim(1, Role::kMapHost, 0, "global usage map");
+    Claim(0, PageRole::kHeader, 0, "header");
+    Claim(1, PageRole::kMapHost, 0, "global usage map");
     UsageMap global;
     bool have_global = Guard([&] { global = ReadGlobalMap(db_); });
     std::unordered_map<uint32_t, std::string> by_tdef;
@@ -96,7 +64,7 @@ class Checker {
     // Definition fields no reader needs come after what the tables' contents showed.
     for (Finding& f : deferred_) report_.findings.push_back(std::move(f));
     if (have_global) {
-      for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
+      for (uint32_t b : global.bitmap_pages) Claim(b, PageRole::kBitmap, 0, "global usage map");
       CompareGlobal(global);
     }
     CountTablePages();
@@ -123,28 +91,28 @@ class Checker {
     }
   }
 
-  void Claim(uint32_t pn, Role role, uint32_t table, const std::string& what) {
+  void Claim(uint32_t pn, PageRole role, uint32_t table, const std::string& what) {
     if (pn >= owners_.size()) {
       Add(Severity::kError, pn, what + ": page beyond end of file");
       return;
     }
     Owner& o = owners_[pn];
-    keep_[pn] = keep_[pn] || (role != Role::kData && role != Role::kLongValue);
-    if (o.role == Role::kNone) {
+    keep_[pn] = keep_[pn] || (role != PageRole::kData && role != PageRole::kLongValue);
+    if (o.role == PageRole::kNone) {
       o = {role, table};
       return;
     }
-    if (o.role == Role::kMapHost && role == Role::kMapHost) return;  // hosts are shared
-    if (o.role == role && o.table == table && role == Role::kTableDef) return;
+    if (o.role == PageRole::kMapHost && role == PageRole::kMapHost) return;  // hosts are shared
+    if (o.role == role && o.table == table && role == PageRole::kTableDef) return;
     Add(Severity::kError, pn,
-        std::string("claimed twice: as ") + RoleName(o.role) + " of table definition " +
-            std::to_string(o.table) + " and as " + RoleName(role) + " (" + what + ")");
+        std::string("claimed twice: as ") + PageRoleName(o.role) + " of table definition " +
+            std::to_string(o.table) + " and as " + PageRoleName(role) + " (" + what + ")");
   }
 
   // The pages a map lists, ascending, once each.
   std::vector<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
-    if (m.present) Claim(m.where.page, Role::kMapHost, table, what);
-    for (uint32_t b : m.bitmap_pages) Claim(b, Role::kBitmap, table, what);
+    if (m.present) Claim(m.where.page, PageRole::kMapHost, table, what);
+    for (uint32_t b : m.bitmap_pages) Claim(b, PageRole::kBitmap, table, what);
     if (m.beyond_eof) {
       Add(Severity::kError, m.where.page,
           what + " at " + jet::Describe(m.where) + ": lists page " +
@@ -169,7 +137,7 @@ class Checker {
       return;
     }
     const std::string tname = "table \"" + e.name + "\"";
-    for (uint32_t p : t.chain) Claim(p, Role::kTableDef, t.page, tname);
+    for (uint32_t p : t.chain) Claim(p, PageRole::kTableDef, t.page, tname);
     // The live rows of the table, a bit per slot: index entries must each reach one.
     live_count_ = 0;
     live_pages_.clear();
@@ -263,7 +231,8 @@ class Checker {
   void CountTablePages() {
     std::unordered_map<uint32_t, uint32_t> count;
     for (const Owner& o : owners_) {
-      if (o.role != Role::kNone && o.role != Role::kMapHost && o.role != Role::kHeader) {
+      if (o.role != PageRole::kNone && o.role != PageRole::kMapHost &&
+          o.role != PageRole::kHeader) {
         ++count[o.table];
       }
     }
@@ -274,7 +243,7 @@ class Checker {
     const Layout& l = db_.GetLayout();
     UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
     const std::vector<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
-    for (uint32_t p : data_pages) Claim(p, Role::kData, t.page, tname + " owned-pages map");
+    for (uint32_t p : data_pages) Claim(p, PageRole::kData, t.page, tname + " owned-pages map");
     UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
     for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
       if (!std::binary_search(data_pages.begin(), data_pages.end(), p)) {
@@ -291,7 +260,7 @@ class Checker {
       UsageMap fm = ReadUsageMap(db_, m.free, what);
       ClaimMap(fm, t.page, what);
       for (uint32_t p : lv_pages[m.column]) {
-        Claim(p, Role::kLongValue, t.page, what);
+        Claim(p, PageRole::kLongValue, t.page, what);
         Guard([&] {
           DataPage d = ParseDataPage(db_, p, "long-value page");
           if (d.owner != kLvalOwner) {
@@ -381,7 +350,7 @@ class Checker {
     std::vector<bool> in_tree(mapped.size(), false);
     IndexTree tree = ReadIndexTree(db_, t, i);
     for (uint32_t p : tree.pages) {
-      Claim(p, Role::kIndex, t.page, what);
+      Claim(p, PageRole::kIndex, t.page, what);
       auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
       const size_t k = static_cast<size_t>(at - mapped.begin());
       if (at == mapped.end() || *at != p || in_tree[k]) {
@@ -414,12 +383,12 @@ class Checker {
     for (uint32_t p = 0; p < db_.PageCount(); ++p) {
       const Owner& o = owners_[p];
       bool covered = global.Covers(p);
-      if (o.role != Role::kNone) {
+      if (o.role != PageRole::kNone) {
         ++report_.pages_live;
         if (covered && free[p]) {
           Add(Severity::kError, p,
-              std::string("global usage map marks the page free, but it is a ") + RoleName(o.role) +
-                  " of table definition " + std::to_string(o.table));
+              std::string("global usage map marks the page free, but it is a ") +
+                  PageRoleName(o.role) + " of table definition " + std::to_string(o.table));
         }
       } else if (!covered || free[p]) {
         ++report_.pages_free;
