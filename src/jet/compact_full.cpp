@@ -213,8 +213,8 @@ class FullWriter {
     }
     std::map<uint32_t, std::set<std::string>> where;
     if (pinned.size() < tables_.size()) {
-      std::unordered_set<uint32_t> ids;
-      for (const TableOut& t : tables_) ids.insert(t.def.page);
+      std::vector<bool> ids(db_.PageCount(), false);  // by page: a table id
+      for (const TableOut& t : tables_) ids[t.def.page] = true;
       for (const TableOut& t : tables_) {
         if (SystemName(t.name)) SearchIds(t, ids, where);
       }
@@ -236,13 +236,13 @@ class FullWriter {
   }
 
   // Records in where every id of ids found in t's rows and long values, with the place.
-  void SearchIds(const TableOut& t, const std::unordered_set<uint32_t>& ids,
+  void SearchIds(const TableOut& t, const std::vector<bool>& ids,
                  std::map<uint32_t, std::set<std::string>>& where) {
     const std::vector<size_t> holders = HolderColumns(t.def, t.name);
     auto scan = [&](const uint8_t* b, size_t n, const std::function<std::string(size_t)>& place) {
       for (size_t i = 0; i + 4 <= n; ++i) {
         const uint32_t v = Le32(b + i);
-        if (ids.count(v)) {
+        if (v < ids.size() && ids[v]) {
           std::string p = place(i);
           if (!p.empty()) where[v].insert(p);
         }
