@@ -414,8 +414,8 @@ class FullWriter {
     const TableDef& t = out.def;
     const size_t capacity = ps_ - l_.data_header;
     // Rows go in primary-key order when the table has a primary key, else in the order of the
-    // scan; only the former needs the rows listed. Pass 1 counts the data pages, so that they
-    // are allocated together before the long values.
+    // scan; only the former needs the rows listed first. Data pages are taken as they fill,
+    // among the long-value pages of their rows.
     std::vector<RowPlace> places;
     const bool keyed = HasPrimaryKey(t);
     struct Packer {
@@ -432,24 +432,14 @@ class FullWriter {
         return fresh;
       }
     };
-    Packer count{capacity};
-    uint64_t rows = 0;
-    ForEachLiveRow(db_, t, [&](const LiveRow& r) {
-      if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
-      if (keyed) {
-        places.push_back({r.header, static_cast<uint16_t>(r.size)});
-      } else {
-        count.Next(r.size);
-      }
-      ++rows;
-    });
     if (keyed) {
+      ForEachLiveRow(db_, t, [&](const LiveRow& r) {
+        if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
+        places.push_back({r.header, static_cast<uint16_t>(r.size)});
+      });
       OrderByPrimaryKey(t, out.name, places);
-      for (const RowPlace& p : places) count.Next(p.size);
     }
     std::vector<uint32_t> data_at;
-    for (uint32_t i = 0; i < count.pages; ++i) data_at.push_back(Allocate());
-    data_pages_ += count.pages;
     // Old header -> new row, for the indexes.
     std::vector<std::pair<uint32_t, uint32_t>> moved;
 
@@ -472,8 +462,11 @@ class FullWriter {
       page_rows.clear();
     };
     auto place = [&](const LiveRow& r) {
-      if (pack.Next(r.size) && pack.pages > 1) close_page(pack.pages - 2);
-      if (pack.pages > count.pages) db_.Fail(r.data.page, "the rows changed between two scans");
+      if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
+      if (pack.Next(r.size)) {
+        if (pack.pages > 1) close_page(pack.pages - 2);
+        data_at.push_back(Allocate());
+      }
       if (!t.physical.empty()) {
         const RowPointer to{data_at[pack.pages - 1], static_cast<uint8_t>(pack.count - 1)};
         moved.push_back({r.header.Packed(), to.Packed()});
@@ -520,14 +513,12 @@ class FullWriter {
       });
     }
     if (pack.pages > 0) close_page(pack.pages - 1);
-    if (placed != rows || pack.pages != count.pages) {
-      db_.Fail(t.page, "the rows changed between two scans");
-    }
+    data_pages_ += pack.pages;
     std::vector<RowPlace>().swap(places);
     std::sort(moved.begin(), moved.end());
     for (auto& [number, c] : columns) CloseColumnPage(c);
-    out.live_rows = static_cast<uint32_t>(rows);
-    rows_ += rows;
+    out.live_rows = static_cast<uint32_t>(placed);
+    rows_ += placed;
 
     // Maps of the table and its long-value columns.
     const Offsets off = DefinitionOffsets(t);
