@@ -1,21 +1,26 @@
 // orvelle-jet: inspects Access databases with the native engine.
 //   orvelle-jet info [--password=PWD] FILE...    format, tables, page accounting and the
-//                                                checker's verdict
+//                                                checker's verdict; a folder: a line for each
+//                                                database under it and the total reclaimable
 //   orvelle-jet compare [--password=PWD] A B     the equivalence checker
 //   orvelle-jet compact [--password=PWD] IN OUT  compaction, verified before OUT appears
 // The password opens password-encrypted ACE files (and is checked against the one a Jet file
 // stores when compacting); --password may stand anywhere after the command.
 // Exit status: 0 consistent/equivalent/compacted, 1 inconsistent/different/refused,
 // 2 unreadable or bad usage.
+#include <algorithm>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/app.h"
 #include "jet/checker.h"
 #include "jet/compact.h"
+#include "jet/compact_full.h"
 #include "jet/compact_plan.h"
 #include "jet/compare.h"
 #include "jet/database.h"
@@ -36,36 +41,105 @@ const char* SeverityName(Severity s) {
   return "?";
 }
 
-// What the compactor would drop, from its own plan: unused pages below a table definition stay,
-// as definitions keep their page numbers.
-std::string Reclaimable(Database& db, const CheckReport& r, size_t errors) {
-  if (errors) return "none, the database is damaged";
+// Counts what the full compactor writes without keeping it.
+class CountingBuffer : public std::streambuf {
+ public:
+  uint64_t count = 0;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++count;
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    count += static_cast<uint64_t>(n);
+    return n;
+  }
+};
+
+// What compaction would reclaim, found the way the compactor finds it: the full compactor's
+// output is written and counted; where it gives up, the page slide's plan, in which unused
+// pages below a table definition stay, as definitions keep their page numbers there. The
+// copy is not verified here, so the figure is what compaction drops unless its verification
+// refuses the copy.
+struct Reclaim {
+  std::string text;
+  uint64_t bytes = 0;  // 0 also when nothing can be reclaimed
+};
+
+Reclaim Reclaimable(Database& db, const CheckReport& r, size_t errors) {
+  if (errors) return {"none, the database is damaged"};
+  auto in_pages = [&](uint32_t dropped) {
+    return std::to_string(dropped) + " pages (" +
+           std::to_string(static_cast<uint64_t>(dropped) * r.page_size) + " bytes)";
+  };
+  std::string refused;
+  try {
+    std::ostream sink(nullptr);
+    CountingBuffer counted;
+    sink.rdbuf(&counted);
+    const uint32_t pages = WriteFullyCompacted(db, sink);
+    if (pages <= r.page_count) {
+      const uint32_t dropped = r.page_count - pages;
+      return {in_pages(dropped), static_cast<uint64_t>(dropped) * r.page_size};
+    }
+    refused = "the full compaction would not make the file smaller";
+  } catch (const FullCompactionRefused& e) {
+    refused = e.what();
+  } catch (const JetError& e) {
+    refused = e.Detail();
+  }
   uint32_t output_pages = 0;
   try {
     output_pages = PackDown(CollectInventory(db)).page_count;
   } catch (const JetError& e) {
-    return "none, " + e.Detail();
+    return {"none, " + e.Detail()};
   }
   const uint32_t dropped = r.page_count - output_pages;
-  std::string text = std::to_string(dropped) + " pages (" +
-                     std::to_string(static_cast<uint64_t>(dropped) * r.page_size) + " bytes)";
+  std::string text = in_pages(dropped) + " by moving pages only (" + refused + ")";
   if (dropped < r.pages_reclaimable) {
     text += "; " + std::to_string(r.pages_reclaimable - dropped) +
             " unused pages stay below a table definition, which keeps its page number";
   }
-  return text;
+  return {text, static_cast<uint64_t>(dropped) * r.page_size};
 }
 
-int Info(const std::string& file, const std::string& password) {
+// The verdict on one file, as both forms of "info" report it.
+struct Inspection {
+  int status = 2;  // 0 consistent, 1 inconsistent, 2 unreadable
+  uint64_t bytes = 0;
+  Reclaim reclaim;
+  std::string verdict;
+};
+
+// Prints the whole account of one file when detailed, else nothing.
+Inspection Inspect(const std::string& file, const std::string& password, bool detailed) {
+  Inspection result;
   std::unique_ptr<Database> db;
   CheckReport r;
   try {
     db = Database::OpenFile(file, password);
     r = CheckDatabase(*db);
   } catch (const JetError& e) {
-    std::cout << "file: " << file << "\nerror: " << e.Detail() << "\nverdict: unreadable\n";
-    return 2;
+    result.verdict = "unreadable: " + e.Detail();
+    if (detailed) {
+      std::cout << "file: " << file << "\nerror: " << e.Detail() << "\nverdict: unreadable\n";
+    }
+    return result;
   }
+  result.bytes = static_cast<uint64_t>(r.page_count) * r.page_size;
+  size_t errors = 0;
+  for (const Finding& f : r.findings) errors += f.severity == Severity::kError ? 1 : 0;
+  result.reclaim = Reclaimable(*db, r, errors);
+  if (errors) {
+    result.status = 1;
+    result.verdict =
+        "inconsistent (" + std::to_string(errors) + (errors == 1 ? " error" : " errors") + ")";
+  } else {
+    result.status = 0;
+    result.verdict = r.pages_leaked ? "consistent (with leaked pages)" : "consistent";
+  }
+  if (!detailed) return result;
   std::cout << "file: " << file << "\n";
   std::cout << "format: " << VersionName(r.version)
             << (db->GetHeader().encoded() ? " (RC4-encoded)" : "") << ", page size " << r.page_size
@@ -83,19 +157,77 @@ int Info(const std::string& file, const std::string& password) {
   }
   std::cout << "pages: " << r.pages_live << " live, " << r.pages_free << " free, " << r.pages_leaked
             << " leaked\n";
-  size_t errors = 0;
-  for (const Finding& f : r.findings) errors += f.severity == Severity::kError ? 1 : 0;
-  std::cout << "reclaimable by compaction: " << Reclaimable(*db, r, errors) << "\n";
+  std::cout << "reclaimable by compaction: " << result.reclaim.text << "\n";
   for (const Finding& f : r.findings) {
     std::cout << SeverityName(f.severity) << ": " << f.Describe() << "\n";
   }
-  if (errors) {
-    std::cout << "verdict: inconsistent (" << errors << (errors == 1 ? " error" : " errors")
-              << ")\n";
-    return 1;
+  std::cout << "verdict: " << result.verdict << "\n";
+  return result;
+}
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(1) << (whole ? 100.0 * part / whole : 0.0) << "%";
+  return out.str();
+}
+
+// Lock files share the databases' mask but are no databases.
+bool IsDatabaseName(const std::filesystem::path& p) {
+  std::string ext = p.extension().string();
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext.size() >= 3 && ext.compare(ext.size() - 2, 2, "db") == 0 && ext != ".ldb" &&
+         ext != ".laccdb";
+}
+
+// Every database under folder (the batch's default mask, "*.*db", in every sub-folder; links
+// to folders are not followed, so no folder is seen twice; links to files are read), a line for
+// each and the total. Returns the worst status; a folder that cannot be read counts as unreadable.
+int InspectFolder(const std::string& folder, const std::string& password) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  std::vector<std::string> unreadable_folders;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec), end;
+  if (ec) {
+    std::cout << "folder: " << folder << "\nerror: " << ec.message() << "\n";
+    return 2;
   }
-  std::cout << "verdict: consistent" << (r.pages_leaked ? " (with leaked pages)" : "") << "\n";
-  return 0;
+  for (; it != end; it.increment(ec)) {
+    if (ec) {
+      unreadable_folders.push_back(ec.message());
+      ec.clear();
+      continue;
+    }
+    std::error_code type_ec;
+    if (it->is_regular_file(type_ec) && IsDatabaseName(it->path())) {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  std::cout << "folder: " << folder << "\n";
+  int worst = unreadable_folders.empty() ? 0 : 2;
+  for (const std::string& why : unreadable_folders) std::cout << "error: " << why << "\n";
+  uint64_t bytes = 0, reclaimable = 0;
+  size_t unreadable = 0, inconsistent = 0;
+  for (const fs::path& file : files) {
+    Inspection i = Inspect(file.string(), password, false);
+    worst = std::max(worst, i.status);
+    std::cout << "  " << file.lexically_relative(folder).string() << ": ";
+    if (i.status == 2) {
+      ++unreadable;
+      std::cout << i.verdict << "\n";
+      continue;
+    }
+    inconsistent += i.status == 1 ? 1 : 0;
+    bytes += i.bytes;
+    reclaimable += i.reclaim.bytes;
+    std::cout << i.bytes << " bytes, " << i.reclaim.bytes << " reclaimable ("
+              << Percent(i.reclaim.bytes, i.bytes) << "), " << i.verdict << "\n";
+  }
+  std::cout << "total: " << files.size() << (files.size() == 1 ? " database, " : " databases, ")
+            << bytes << " bytes, " << reclaimable << " reclaimable (" << Percent(reclaimable, bytes)
+            << "); " << inconsistent << " inconsistent, " << unreadable << " unreadable\n";
+  return worst;
 }
 
 int Compare(const std::string& a, const std::string& b, const std::string& password) {
@@ -114,7 +246,7 @@ int Compare(const std::string& a, const std::string& b, const std::string& passw
 }
 
 const char kUsage[] =
-    "usage: orvelle-jet info [--password=PWD] FILE...\n"
+    "usage: orvelle-jet info [--password=PWD] FILE|FOLDER...\n"
     "       orvelle-jet compare [--password=PWD] A B\n"
     "       orvelle-jet compact [--password=PWD] IN OUT\n";
 
@@ -128,7 +260,9 @@ int Help() {
   std::cout << kUsage
             << "\nInspects Access databases (.mdb, .accdb) with Orvelle's native engine.\n"
                "  info      format, tables, live/free/leaked pages, what compaction would\n"
-               "            reclaim, and the checker's verdict\n"
+               "            reclaim, and the checker's verdict; for a folder, one line for\n"
+               "            each database under it (*.*db, sub-folders included) and the\n"
+               "            total that compaction would reclaim\n"
                "  compare   compares two databases table by table\n"
                "  compact   compacts IN into OUT, verified before OUT appears\n"
                "  --password=PWD  opens password-protected files\n"
@@ -192,7 +326,10 @@ int main(int argc, char** argv) {
     int worst = 0;
     for (size_t i = 0; i < files.size(); ++i) {
       if (i > 0) std::cout << "\n";
-      int rc = Info(files[i], password);
+      std::error_code ec;
+      const int rc = std::filesystem::is_directory(files[i], ec)
+                         ? InspectFolder(files[i], password)
+                         : Inspect(files[i], password, true).status;
       worst = rc > worst ? rc : worst;
     }
     return worst;
