@@ -1,6 +1,8 @@
 #!/bin/sh
-# Downloads the two Debian packages that ship sample Access databases and unpacks them into
-# build/test-data (never committed). Tests that need them skip when the folder is absent.
+# Downloads the two Debian packages that ship sample Access databases, and the npm package mdb
+# for the small database its tests read (test/fruit.mdb), and unpacks them into build/test-data
+# (never committed). Tests that need them skip when the folder is absent. Needs apt-get and npm
+# (scripts/install-deps.sh); what was downloaded once stays in build/test-data/debs and npm.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 dest="${ORVELLE_TEST_DATA:-$root/build/test-data}"
@@ -21,4 +23,12 @@ done
 find "$dest/root" -type f -iname '*.mdb.gz' | while read -r f; do
   gzip -dc "$f" >"$dest/$(basename "$f" .gz)"
 done
+# The npm package is only unpacked: nothing of it runs.
+mkdir -p "$dest/npm"
+cd "$dest/npm"
+if ! ls mdb-0.1.0.tgz >/dev/null 2>&1; then
+  npm pack --silent mdb@0.1.0 >/dev/null
+fi
+tar -xzf mdb-0.1.0.tgz -O package/test/fruit.mdb >"$dest/fruit.mdb.part"
+mv -f "$dest/fruit.mdb.part" "$dest/fruit.mdb"
 ls -l "$dest"/*.mdb

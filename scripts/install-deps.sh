@@ -16,7 +16,8 @@ packages=(
   clang clang-format libclang-rt-14-dev
   mdbtools
 )
-# Node.js (for the mdb-reader oracle) may come with its own npm; only ask apt when absent.
+# Node.js (for the mdb-reader oracle) may come with its own npm, which also fetches a sample
+# database (scripts/fetch-test-data.sh); only ask apt when absent.
 if ! command -v node >/dev/null; then packages+=(nodejs); fi
 if ! command -v npm >/dev/null; then packages+=(npm); fi
 if [ "${1:-}" = "--windows" ]; then

@@ -14,6 +14,8 @@ export ORVELLE_QUIET=1
 echo "== Linux"
 bash scripts/build.sh linux
 (cd build/linux && ctest --output-on-failure)
+# The count of sample databases the run found (ctest keeps the output of tests that pass).
+grep -m1 '^sample databases:' build/linux/Testing/Temporary/LastTest.log || true
 bash scripts/install-test.sh build/linux
 
 echo "== Linux with AddressSanitizer and UBSan"

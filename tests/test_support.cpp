@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,29 +62,80 @@ static std::string PrivateCopy(const std::string& dir) {
   return copies[dir] = copy;
 }
 
-static std::string FromEnvOrShared(const char* var, const char* sub) {
-  if (const char* v = std::getenv(var); v && *v) {
-    return fs::is_directory(v) ? PrivateCopy(v) : std::string();
-  }
-  fs::path p = fs::path(ORVELLE_SOURCE_DIR) / ".." / "shared" / "fixtures" / sub;
+static fs::path SharedDir() { return fs::path(ORVELLE_SOURCE_DIR) / ".." / "shared"; }
+
+// The folder a set is read from, before any copy: the variable when set (even to a missing
+// folder, which hides the set), else the default place. Empty when it is no folder.
+static std::string SourceOf(const char* var, const fs::path& fallback) {
   std::error_code ec;
-  if (fs::is_directory(p, ec)) return PrivateCopy(fs::canonical(p, ec).string());
-  return std::string();
+  if (const char* v = std::getenv(var); v && *v) {
+    return fs::is_directory(v, ec) ? std::string(v) : std::string();
+  }
+  return fs::is_directory(fallback, ec) ? fs::canonical(fallback, ec).string() : std::string();
 }
 
-std::string AccessFixturesDir() { return FromEnvOrShared("ORVELLE_FIXTURES", "access"); }
+static std::string CorpusSource() {
+  return SourceOf("ORVELLE_FIXTURES", SharedDir() / "fixtures" / "access");
+}
+static std::string EncryptedSource() {
+  return SourceOf("ORVELLE_FIXTURES_ENCRYPTED", SharedDir() / "fixtures" / "access-encrypted");
+}
+
+// A folder without databases counts as absent.
+std::string AccessFixturesDir() {
+  const std::string dir = CorpusSource();
+  return CountDatabases(dir) == 0 ? std::string() : PrivateCopy(dir);
+}
 
 std::string EncryptedFixturesDir() {
-  return FromEnvOrShared("ORVELLE_FIXTURES_ENCRYPTED", "access-encrypted");
+  const std::string dir = EncryptedSource();
+  return CountDatabases(dir) == 0 ? std::string() : PrivateCopy(dir);
 }
 
 std::string DebianTestDataDir() {
-  if (const char* v = std::getenv("ORVELLE_TEST_DATA"); v && *v) {
-    return fs::is_directory(v) ? std::string(v) : std::string();
+  return SourceOf("ORVELLE_TEST_DATA", fs::path(ORVELLE_SOURCE_DIR) / "build" / "test-data");
+}
+
+std::string MissingMessage(SampleSet set) {
+  if (set == SampleSet::kDebian) {
+    return "sample databases absent: the Debian samples (run scripts/fetch-test-data.sh, or set "
+           "ORVELLE_TEST_DATA)";
   }
-  fs::path p = fs::path(ORVELLE_SOURCE_DIR) / "build" / "test-data";
+  return "sample databases absent: the Access corpus (../shared/fixtures beside the source tree, "
+         "or set ORVELLE_FIXTURES and ORVELLE_FIXTURES_ENCRYPTED)";
+}
+
+bool MissingIsError() {
+  const char* ci = std::getenv("CI");
   std::error_code ec;
-  return fs::is_directory(p, ec) ? p.string() : std::string();
+  return ci && std::string(ci) == "true" && fs::is_directory(SharedDir(), ec);
+}
+
+// Databases directly in a folder (0 when there is no folder).
+size_t CountDatabases(const std::string& dir) {
+  size_t n = 0;
+  if (dir.empty()) return n;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::string ext = it->path().extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if ((ext == ".mdb" || ext == ".accdb") && it->is_regular_file(ec)) ++n;
+  }
+  return n;
+}
+
+std::string SampleCountLine() {
+  std::string line = "sample databases:";
+  const char* sep = " ";
+  for (const auto& [name, dir] : {std::pair<const char*, std::string>{"corpus", CorpusSource()},
+                                  {"encrypted corpus", EncryptedSource()},
+                                  {"Debian samples", DebianTestDataDir()}}) {
+    line += sep + std::string(name) + " " + std::to_string(CountDatabases(dir)) + " files";
+    line += dir.empty() ? std::string(" (absent)") : " in " + dir;
+    sep = ", ";
+  }
+  return line;
 }
 
 std::string ReadBytes(const std::string& path) {

@@ -137,7 +137,7 @@ TEST_F(CliTest, HelpVersionAndUnknownOptions) {
 // A database path and a project file without "PureConsole" run the batch in the console.
 TEST_F(CliTest, DatabasePathAndProjectFileRunInTheConsole) {
   const std::string monitor = jet::test::DebianFixture("Monitor.mdb");
-  if (monitor.empty()) GTEST_SKIP() << "Debian samples absent (run scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_DEBIAN(monitor);
   WriteBytes(Src("a.mdb"), ReadBytes(monitor));
 
   // Into its own folder, where it exists: written beside it under the -tessoly- name.
@@ -161,7 +161,7 @@ TEST_F(CliTest, DatabasePathAndProjectFileRunInTheConsole) {
 // The summary's numbers: files by outcome, and the sizes of the compacted files before and
 // after as the files on disk have them.
 TEST_F(CliTest, SummaryCountsSuccessesFailuresAndSkips) {
-  if (!MakeMixedBatch()) GTEST_SKIP() << "Debian samples absent (run scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_DEBIAN(MakeMixedBatch());
   const Outcome o = cli_.Run({MixedOptions()});
   ASSERT_EQ(o.code, 0) << o.err;
   const int64_t before = 2 * sfs::file_size(Src("a.mdb"));
@@ -187,7 +187,7 @@ TEST_F(CliTest, SummaryCountsSuccessesFailuresAndSkips) {
 
 // Each report line parsed back agrees with the log line of the same file and with the files.
 TEST_F(CliTest, ReportAgreesWithTheLog) {
-  if (!MakeMixedBatch()) GTEST_SKIP() << "Debian samples absent (run scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_DEBIAN(MakeMixedBatch());
   const std::string report = dir_.Sub("run.jsonl");
   const Outcome o = cli_.Run({MixedOptions() + ",Report=" + report + ",ThreadsCount=2"});
   ASSERT_EQ(o.code, 0) << o.err;

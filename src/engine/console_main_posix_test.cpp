@@ -224,7 +224,7 @@ TEST_F(ConsoleProgramTest, NonRegularFilesNeverHoldTheRunUp) {
 // a row each find the same two databases.
 TEST_F(ConsoleProgramTest, TargetInsideTheSourceTreeIsNotSearchedAgain) {
   const std::string monitor = jet::test::DebianFixture("Monitor.mdb");
-  if (monitor.empty()) GTEST_SKIP() << "Debian test data absent";
+  ORVELLE_REQUIRE_DEBIAN(monitor);
   const std::string tree = dir_.Sub("tree");
   WriteBytes(tree + "/Monitor.mdb", ReadBytes(monitor));
   WriteBytes(tree + "/sub/copy.mdb", ReadBytes(monitor));

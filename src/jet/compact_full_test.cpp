@@ -87,7 +87,7 @@ TEST(JetCompactFull, PutsEveryPageOnceAndTheFileIsWhatWasPut) {
 
 TEST(JetCompactFull, RepacksEveryFixtureNoLargerThanThePageSlide) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   uint64_t before = 0, slid = 0, after = 0;
   for (const std::string& in : files) {
@@ -130,7 +130,7 @@ TEST(JetCompactFull, MovesDefinitionsDownAndKeepsPinnedTablesInPlace) {
   for (const char* name : {"V2000-testV2000.mdb", "V2000-testRefGlobalV2000.mdb"}) {
     SCOPED_TRACE(name);
     std::string in = test::Fixture(name);
-    JET_REQUIRE_FIXTURE(in);
+    ORVELLE_REQUIRE_CORPUS(in);
     ScopedTempDir tmp;
     const std::string out = tmp.Sub(name);
     CompactResult r = CompactDatabase(in, out);
@@ -159,7 +159,7 @@ TEST(JetCompactFull, MovesDefinitionsDownAndKeepsPinnedTablesInPlace) {
 // names the column where it was found.
 TEST(JetCompactFull, PinsATableWhoseIdOccursInASystemTable) {
   std::string in = test::Fixture("V1997-testV1997.mdb");
-  JET_REQUIRE_FIXTURE(in);
+  ORVELLE_REQUIRE_CORPUS(in);
   ScopedTempDir tmp;
   CompactResult plain = CompactDatabase(in, tmp.Sub("plain.mdb"));
   const auto before = Ids(in), after = Ids(tmp.Sub("plain.mdb"));
@@ -209,7 +209,7 @@ TEST(JetCompactFull, ReclaimsDeletedRows) {
   }
   std::string monitor = test::DebianFixture("Monitor.mdb");
   if (!monitor.empty()) files.push_back(monitor);
-  if (files.empty()) GTEST_SKIP() << "no sample databases (fixtures, scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   for (const std::string& in : files) {
     const std::string name = fs::path(in).filename().string();
@@ -244,7 +244,7 @@ TEST(JetCompactFull, IndependentReadersReadTheRepackedRows) {
     std::string path = test::Fixture(name);
     if (!path.empty()) files.push_back(path);
   }
-  if (files.empty()) GTEST_SKIP() << "no sample databases (fixtures, scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_CORPUS(files);
   struct Oracle {
     const char* name;
     bool (*available)(std::string*);
@@ -292,7 +292,7 @@ TEST(JetCompactFull, KeepsEncryptedFilesEncrypted) {
         Case{"db2007-enc.accdb", "Test123"}, Case{"db2013-enc.accdb", "1234"}}) {
     SCOPED_TRACE(c.file);
     std::string in = test::EncryptedFixture(c.file);
-    JET_REQUIRE_FIXTURE(in);
+    ORVELLE_REQUIRE_CORPUS(in);
     ScopedTempDir tmp;
     CompactOptions o;
     if (*c.password) o.password = c.password;
@@ -310,7 +310,7 @@ TEST(JetCompactFull, KeepsEncryptedFilesEncrypted) {
 // A full copy that fails verification is never published: the page slide writes the file.
 TEST(JetCompactFull, FallsBackToThePageSlideWhenItsCopyFailsVerification) {
   std::string in = test::Fixture("V2010-delTestV2010.accdb");
-  JET_REQUIRE_FIXTURE(in);
+  ORVELLE_REQUIRE_CORPUS(in);
   ScopedTempDir tmp;
   CompactOptions o;
   int calls = 0;

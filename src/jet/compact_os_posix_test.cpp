@@ -96,7 +96,7 @@ struct LockedDatabase {
 
 TEST(JetCompactLock, StaleLockFileDoesNotBlock) {
   LockedDatabase d;
-  JET_REQUIRE_FIXTURE(d.source);
+  ORVELLE_REQUIRE_CORPUS(d.source);
   EXPECT_FALSE(LockFileHeld(d.lock, nullptr));
   EXPECT_EQ(d.Error(), "(compacted)");
   EXPECT_TRUE(PathExists(d.target));
@@ -104,7 +104,7 @@ TEST(JetCompactLock, StaleLockFileDoesNotBlock) {
 
 TEST(JetCompactLock, RecordLockOfAnotherProcessBlocks) {
   LockedDatabase d;
-  JET_REQUIRE_FIXTURE(d.source);
+  ORVELLE_REQUIRE_CORPUS(d.source);
   Holder holder(d.lock, true);
   ASSERT_TRUE(holder.ok());
   EXPECT_EQ(d.Error(), d.InUse("locked by process " + std::to_string(holder.pid())));
@@ -113,7 +113,7 @@ TEST(JetCompactLock, RecordLockOfAnotherProcessBlocks) {
 
 TEST(JetCompactLock, FileOpenInAnotherProcessBlocks) {
   LockedDatabase d;
-  JET_REQUIRE_FIXTURE(d.source);
+  ORVELLE_REQUIRE_CORPUS(d.source);
   Holder holder(d.lock, false);
   ASSERT_TRUE(holder.ok());
   EXPECT_EQ(d.Error(), d.InUse("open in process " + std::to_string(holder.pid())));
@@ -122,7 +122,7 @@ TEST(JetCompactLock, FileOpenInAnotherProcessBlocks) {
 
 TEST(JetCompactLock, LockOnAnotherOpenFileDescriptionBlocks) {
   LockedDatabase d;
-  JET_REQUIRE_FIXTURE(d.source);
+  ORVELLE_REQUIRE_CORPUS(d.source);
   int fd = open(d.lock.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
@@ -149,7 +149,7 @@ std::string AnyDatabase() {
 
 TEST(JetCompactLock, CompactionHoldsTheLockFileAndRemovesOnlyTheOneItCreated) {
   const std::string fixture = AnyDatabase();
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.mdb"), lock = dir.Sub("db.ldb");
   WriteBytes(source, ReadBytes(fixture));
@@ -185,7 +185,7 @@ TEST(JetCompactLock, CompactionHoldsTheLockFileAndRemovesOnlyTheOneItCreated) {
 
 TEST(JetCompactLock, AHeldLockFileIsHeldForEveryoneButItsOwnCompaction) {
   const std::string fixture = AnyDatabase();
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("a.mdb.orvelle.bak"), lock = dir.Sub("a.ldb");
   WriteBytes(source, ReadBytes(fixture));
@@ -216,7 +216,7 @@ TEST(JetCompactLock, AHeldLockFileIsHeldForEveryoneButItsOwnCompaction) {
 // create never follows a link.
 TEST(JetCompactOutput, PlantedLinksAreNeverWrittenThrough) {
   const std::string fixture = AnyDatabase();
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.mdb"), target = dir.Sub("out.mdb");
   const std::string victim = dir.Sub("victim");
@@ -250,7 +250,7 @@ TEST(JetCompactOutput, PlantedLinksAreNeverWrittenThrough) {
 
 TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
   std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.mdb"), folder = dir.Sub("out");
   WriteBytes(source, ReadBytes(fixture));
@@ -275,7 +275,7 @@ TEST(JetCompactOutput, ReadOnlyTargetFolderGetsNoPartialFile) {
 // disk does (EFBIG instead of ENOSPC); the limit is set in a child so nothing else feels it.
 TEST(JetCompactOutput, WriteFailingMidwayLeavesNoPartialFile) {
   std::string fixture = test::Fixture("V2010-calcFieldTestV2010.accdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.accdb"), folder = dir.Sub("out");
   const std::string bytes = ReadBytes(fixture);

@@ -18,7 +18,7 @@ using orvelle::test::WriteBytes;
 
 TEST(JetCompactLock, LockFileOpenElsewhereBlocksAndAStaleOneDoesNot) {
   std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.mdb"), lock = dir.Sub("db.ldb");
   WriteBytes(source, ReadBytes(fixture));
@@ -95,7 +95,7 @@ TEST(JetCompactLock, HeldLockFileShutsOthersOutAndOnlyItsOwnGoes) {
 
 TEST(JetCompactLock, CompactionHoldsTheLockFile) {
   std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir dir;
   const std::string source = dir.Sub("db.mdb"), lock = dir.Sub("db.ldb");
   WriteBytes(source, ReadBytes(fixture));

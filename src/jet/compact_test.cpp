@@ -57,7 +57,7 @@ void ExpectFullyCompacted(const std::string& out, ScopedTempDir& tmp) {
 
 TEST(JetCompact, RoundTripsEveryFixture) {
   std::vector<std::string> files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   for (const std::string& in : files) {
     std::string name = fs::path(in).filename().string();
@@ -113,7 +113,7 @@ std::vector<std::string> Rc4Files() {
 
 TEST(JetCompact, IndependentReaderDumpsTheSameRows) {
   std::vector<std::string> files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   std::string why;
   if (!test::MdbToolsAvailable(&why)) GTEST_SKIP() << why;
   for (const std::string& f : Rc4Files()) files.push_back(f);
@@ -121,7 +121,7 @@ TEST(JetCompact, IndependentReaderDumpsTheSameRows) {
 }
 
 TEST(JetCompact, SecondIndependentReaderDumpsTheSameRows) {
-  if (CorpusFiles().empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(CorpusFiles());
   std::string why;
   if (!test::MdbReaderAvailable(&why)) GTEST_SKIP() << why;
   // One file per format family (node starts once per table, so not the whole corpus).
@@ -137,7 +137,7 @@ TEST(JetCompact, KeepsRc4EncodedFilesEncoded) {
   for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
     SCOPED_TRACE(name);
     std::string in = test::EncryptedFixture(name);
-    JET_REQUIRE_FIXTURE(in);
+    ORVELLE_REQUIRE_CORPUS(in);
     ScopedTempDir tmp;
     std::string out = tmp.Sub(name);
     CompactResult r = CompactDatabase(in, out);
@@ -168,7 +168,7 @@ TEST(JetCompact, CompactsPasswordEncryptedAceFilesWithTheirPasswordOnly) {
        }) {
     SCOPED_TRACE(c.file);
     std::string in = test::EncryptedFixture(c.file);
-    JET_REQUIRE_FIXTURE(in);
+    ORVELLE_REQUIRE_CORPUS(in);
     ScopedTempDir tmp;
     CompactOptions o;
     o.password = "Test123";
@@ -192,7 +192,7 @@ TEST(JetCompact, CompactsPasswordEncryptedAceFilesWithTheirPasswordOnly) {
 // content, for every file whose maps can describe the spread-out layout.
 TEST(JetCompact, ReclaimsTheGapsOfBloatedFiles) {
   std::vector<std::string> files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   int bloated = 0;
   for (const std::string& in : files) {
@@ -235,9 +235,11 @@ TEST(JetCompact, ReclaimsTheGapsOfBloatedFiles) {
 // Wide gaps push tables past what their inline maps can describe: those maps become reference
 // maps on new bitmap pages, and compaction still gets every page back.
 TEST(JetCompact, ConvertsMapsThatOutgrowTheirRows) {
+  const std::vector<std::string> files = CorpusFiles();
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   int converted = 0;
-  for (const std::string& in : CorpusFiles()) {
+  for (const std::string& in : files) {
     if (fs::file_size(in) > 160 * 1024) continue;
     std::string name = fs::path(in).filename().string();
     SCOPED_TRACE(name);
@@ -270,8 +272,13 @@ struct Workspace {
   ScopedTempDir dir;
   std::string source;
   std::string original;
-  explicit Workspace(const std::string& fixture, const std::string& as = "db.mdb") {
-    std::string path = test::Fixture(fixture);
+  explicit Workspace(const std::string& fixture, const std::string& as = "db.mdb")
+      : Workspace(Path{test::Fixture(fixture)}, as) {}
+  struct Path {
+    std::string path;  // "" when absent
+  };
+  Workspace(const Path& from, const std::string& as) {
+    const std::string& path = from.path;
     if (path.empty()) return;
     original = ReadBytes(path);
     source = dir.Sub(as);
@@ -316,13 +323,13 @@ TEST(JetCompact, RefusesDamagedInputsWithTheCheckersMessage) {
        },
        "index page: page type 0x1, expected 0x03 (node) or 0x04 (leaf)"},
       {"truncated file",
-       [&](std::string& b, Database& db) { b.resize(b.size() - 3 * db.PageSize()); },
+       [&](std::string& b, Database& db) { b.resize(db.PageCount() / 2 * db.PageSize()); },
        "beyond end of file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Workspace w("V2000-indexTestV2000.mdb");
-    JET_REQUIRE_FIXTURE(w.source);
+    Workspace w(Workspace::Path{test::DebianFixture("fruit.mdb")}, "db.mdb");
+    ORVELLE_REQUIRE_DEBIAN(w.source);
     std::string bytes = w.original;
     {
       Database db(MemorySource("db.mdb", w.original));
@@ -370,7 +377,7 @@ TEST(JetCompact, NeverPublishesAnOutputThatFailsVerification) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Workspace w("V2010-delTestV2010.accdb", "db.accdb");
-    JET_REQUIRE_FIXTURE(w.source);
+    ORVELLE_REQUIRE_CORPUS(w.source);
     CompactOptions o;
     o.before_verify = c.damage;
     std::string target = w.dir.Sub("out.accdb");
@@ -383,7 +390,7 @@ TEST(JetCompact, NeverPublishesAnOutputThatFailsVerification) {
 
 TEST(JetCompact, RefusesAnExistingTargetAndAMissingFolder) {
   Workspace w("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(w.source);
+  ORVELLE_REQUIRE_CORPUS(w.source);
   std::string existing = w.dir.Sub("existing.mdb");
   WriteBytes(existing, "keep me");
   EXPECT_EQ(Message([&] { CompactDatabase(w.source, existing); }),
@@ -404,7 +411,7 @@ TEST(JetCompact, ChecksTheStoredPassword) {
   for (const char* fixture : {"V1997-testV1997.mdb", "V2000-testPromotionV2000.mdb"}) {
     SCOPED_TRACE(fixture);
     Workspace w(fixture);
-    JET_REQUIRE_FIXTURE(w.source);
+    ORVELLE_REQUIRE_CORPUS(w.source);
     std::string bytes = w.original;
     test::SetStoredPassword(bytes, "s3cret");
     WriteBytes(w.source, bytes);
@@ -422,7 +429,9 @@ TEST(JetCompact, ChecksTheStoredPassword) {
 }
 
 TEST(JetCompact, FindsNoPasswordInTheCorpus) {
-  for (const std::string& in : CorpusFiles()) {
+  const std::vector<std::string> files = CorpusFiles();
+  ORVELLE_REQUIRE_CORPUS(files);
+  for (const std::string& in : files) {
     EXPECT_EQ(StoredPassword(ReadBytes(in).substr(0, 4096)), "") << in;
   }
 }
@@ -454,7 +463,7 @@ TEST(JetCompact, RefusesTheCorpusFilesItCannotVouchFor) {
   };
   for (const Case& c : cases) {
     std::string in = test::Fixture(c.file);
-    JET_REQUIRE_FIXTURE(in);
+    ORVELLE_REQUIRE_CORPUS(in);
     ScopedTempDir tmp;
     EXPECT_EQ(Message([&] { CompactDatabase(in, tmp.Sub("out.mdb")); }),
               "Cannot compact \"" + in + "\": " + c.why);

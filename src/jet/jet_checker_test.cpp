@@ -34,7 +34,7 @@ const std::map<std::string, Expected>& Anomalies() {
 
 TEST(JetChecker, AcceptsEveryFixture) {
   std::string dir = orvelle::test::AccessFixturesDir();
-  if (dir.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(dir);
   int checked = 0;
   for (const auto& e : fs::directory_iterator(dir)) {
     std::string name = e.path().filename().string();
@@ -61,7 +61,7 @@ TEST(JetChecker, AcceptsEveryFixture) {
 
 TEST(JetChecker, ReportsLeakedPagesWithoutRefusing) {
   std::string path = test::Fixture("V2000-testV2000.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   CheckReport r = CheckDatabase(*db);
   ASSERT_EQ(r.findings.size(), 1u);
@@ -76,7 +76,7 @@ TEST(JetChecker, ReportsLeakedPagesWithoutRefusing) {
 // reads fine. Every finding is a real defect of the file (checked by hand on the pages).
 TEST(JetChecker, RejectsTheDamagedDebianSample) {
   std::string path = test::Fixture("debian-fp-units-db-testodbc.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   CheckReport r = CheckDatabase(*db);
   std::vector<std::string> got;
@@ -108,7 +108,7 @@ TEST(JetChecker, RejectsTheDamagedDebianSample) {
 // prove they hold no page pointers, so the checker says so without refusing the file.
 TEST(JetChecker, WarnsAboutUnknownColumnTypesWithData) {
   std::string path = test::Fixture("V2007-unsupportedFieldsTestV2007.accdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   CheckReport r = CheckDatabase(*db);
   std::vector<std::string> got;
@@ -225,7 +225,7 @@ void ExpectDefinitionEditsFound(const std::string& path) {
 
 TEST(JetChecker, ChecksDefinitionFieldsInTheDebianSample) {
   std::string path = test::DebianFixture("Monitor.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_DEBIAN(path);
   ExpectDefinitionEditsFound(path);
 }
 
@@ -233,7 +233,7 @@ TEST(JetChecker, ChecksDefinitionFieldsInEachFormat) {
   for (const char* name : {"V1997-testV1997.mdb", "V2000-testV2000.mdb", "V2010-testV2010.accdb"}) {
     SCOPED_TRACE(name);
     std::string path = test::Fixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     ExpectDefinitionEditsFound(path);
   }
 }
@@ -241,7 +241,7 @@ TEST(JetChecker, ChecksDefinitionFieldsInEachFormat) {
 TEST(JetChecker, ChecksRc4EncodedFiles) {
   for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
     std::string path = test::EncryptedFixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     auto db = Database::OpenFile(path);
     EXPECT_TRUE(CheckDatabase(*db).findings.empty()) << name;
   }
@@ -251,8 +251,8 @@ TEST(JetCompare, FindsTheSameDataInDifferentLayouts) {
   // The two files hold the same tables; one has a reference-type global map.
   std::string a = test::Fixture("V2000-testV2000.mdb");
   std::string b = test::Fixture("V2000-testRefGlobalV2000.mdb");
-  JET_REQUIRE_FIXTURE(a);
-  JET_REQUIRE_FIXTURE(b);
+  ORVELLE_REQUIRE_CORPUS(a);
+  ORVELLE_REQUIRE_CORPUS(b);
   auto da = Database::OpenFile(a), db = Database::OpenFile(b);
   CompareReport r = CompareDatabases(*da, *db);
   EXPECT_TRUE(r.Equivalent());
@@ -262,8 +262,8 @@ TEST(JetCompare, FindsTheSameDataInDifferentLayouts) {
 TEST(JetCompare, ReportsMissingTablesAndChangedRows) {
   std::string a = test::Fixture("V2010-delTestV2010.accdb");
   std::string b = test::Fixture("V2010-overflowTestV2010.accdb");
-  JET_REQUIRE_FIXTURE(a);
-  JET_REQUIRE_FIXTURE(b);
+  ORVELLE_REQUIRE_CORPUS(a);
+  ORVELLE_REQUIRE_CORPUS(b);
   {
     auto da = Database::OpenFile(a), db = Database::OpenFile(b);
     CompareReport r = CompareDatabases(*da, *db);

@@ -242,7 +242,7 @@ void ExpectMutationsCaught(const std::string& path) {
 
 TEST(JetCompare, CatchesEveryChangeInTheDebianSample) {
   std::string path = test::DebianFixture("Monitor.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_DEBIAN(path);
   ExpectMutationsCaught(path);
 }
 
@@ -250,7 +250,7 @@ TEST(JetCompare, CatchesEveryChangeInEachFormat) {
   for (const char* name : {"V1997-testV1997.mdb", "V2000-testV2000.mdb", "V2010-testV2010.accdb"}) {
     SCOPED_TRACE(name);
     std::string path = test::Fixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     ExpectMutationsCaught(path);
   }
 }
@@ -309,14 +309,14 @@ TEST(JetCompare, FollowsATableDefinitionToItsNewPage) {
         Case{"V2007-complexDataTestV2007.accdb", true}, Case{"V2010-testV2010.accdb", true}}) {
     SCOPED_TRACE(c.name);
     std::string path = test::Fixture(c.name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     ExpectRenumberingUnderstood(path, c.other_holder);
   }
 }
 
 TEST(JetCompare, FollowsATableDefinitionToItsNewPageInTheDebianSample) {
   std::string path = test::DebianFixture("Monitor.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_DEBIAN(path);
   ExpectRenumberingUnderstood(path, true);
 }
 

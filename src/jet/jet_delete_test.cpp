@@ -115,7 +115,7 @@ void ExpectDeleted(const std::string& in, const std::string& out, const test::De
 
 TEST(JetDelete, DebianSampleEveryTableBothReadersAndTheCompactor) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   for (double share : {0.3, 0.5, 1.0}) {
     SCOPED_TRACE("share " + std::to_string(share));
@@ -132,7 +132,7 @@ TEST(JetDelete, DebianSampleEveryTableBothReadersAndTheCompactor) {
 
 TEST(JetDelete, SameSeedSameFileOtherSeedOtherRows) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   test::DeleteOptions o;
   o.all_tables = true;
@@ -159,7 +159,7 @@ TEST(JetDelete, SameSeedSameFileOtherSeedOtherRows) {
 
 TEST(JetDelete, EveryFixtureUserTablesWithBothReaders) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   for (const std::string& in : files) {
     const std::string name = fs::path(in).filename().string();
@@ -175,7 +175,7 @@ TEST(JetDelete, EveryFixtureUserTablesWithBothReaders) {
 
 TEST(JetDelete, EveryFixtureEveryTable) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   uint64_t deleted = 0;
   for (const std::string& in : files) {
@@ -213,7 +213,7 @@ TEST(JetDelete, EncodedJetFilesStayEncoded) {
     EXPECT_EQ(ReadBytes(out).substr(0, db->PageSize()), ReadBytes(in).substr(0, db->PageSize()));
     ++done;
   }
-  if (done == 0) GTEST_SKIP() << "encrypted fixtures absent";
+  ORVELLE_REQUIRE_CORPUS(done > 0);
 }
 
 // Indexes with node pages: leaves emptied by the deletes leave the tree and become free pages,
@@ -223,7 +223,7 @@ TEST(JetDelete, IndexesWithNodePagesShrinkAsTheEngineLeavesThem) {
   const char* const kFiles[] = {"V1997-compIndexTestV1997.mdb", "V2000-compIndexTestV2000.mdb",
                                 "V2007-compIndexTestV2007.accdb", "V2010-binIdxTestV2010.accdb",
                                 "V1997-testIndexCodesV1997.mdb"};
-  if (test::Fixture(kFiles[0]).empty()) GTEST_SKIP() << "Access fixtures absent";
+  ORVELLE_REQUIRE_CORPUS(test::Fixture(kFiles[0]));
   ScopedTempDir tmp;
   for (const char* file : kFiles) {
     const std::string in = test::Fixture(file);
@@ -302,7 +302,7 @@ TEST(JetDelete, RefusesWhatItCannotDoSafely) {
 // The program: usage errors exit 2 with the reason, refusals 1, success 0 with a summary.
 TEST(JetDelete, ProgramStatusAndMessages) {
   const std::string monitor = test::DebianFixture("Monitor.mdb");
-  if (monitor.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(monitor);
   ScopedTempDir tmp;
   const std::string tool = orvelle::test::BuiltProgram("orvelle-jet-delete");
   struct Case {
@@ -337,10 +337,11 @@ TEST(JetDelete, ProgramStatusAndMessages) {
 // to the entries, links and free space it was read with.
 TEST(JetIndexEncode, EveryIndexPageReadsBackTheSame) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (!test::DebianFixture("Monitor.mdb").empty()) {
-    files.push_back(test::DebianFixture("Monitor.mdb"));
-  }
-  if (files.empty()) GTEST_SKIP() << "no sample databases";
+  const std::string monitor = test::DebianFixture("Monitor.mdb");
+  const std::string fruit = test::DebianFixture("fruit.mdb");
+  ORVELLE_REQUIRE_DEBIAN(monitor, fruit);
+  files.push_back(monitor);
+  files.push_back(fruit);
   size_t pages = 0;
   for (const std::string& file : files) {
     SCOPED_TRACE(file);

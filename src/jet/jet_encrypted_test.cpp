@@ -77,7 +77,7 @@ std::string Message(const std::function<void()>& f) {
 
 TEST(JetEncrypted, ReadsAndChecksEachSchemeWithItsPassword) {
   std::vector<Encrypted> dbs = EncryptedDatabases();
-  if (dbs.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(dbs);
   for (const Encrypted& e : dbs) {
     SCOPED_TRACE(e.name);
     Database db(MemorySource(e.name, e.bytes), e.password);
@@ -120,7 +120,7 @@ void ExpectEncryptedCopy(const Encrypted& e, const std::string& in, const std::s
 
 TEST(JetEncrypted, CompactsEachSchemeIntoACopyEncryptedAlike) {
   std::vector<Encrypted> dbs = EncryptedDatabases();
-  if (dbs.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(dbs);
   for (const Encrypted& e : dbs) {
     SCOPED_TRACE(e.name);
     ScopedTempDir tmp;
@@ -142,7 +142,7 @@ TEST(JetEncrypted, CompactsEachSchemeIntoACopyEncryptedAlike) {
 // under its old number and encrypts it under its new one.
 TEST(JetEncrypted, ReencryptsEveryMovedPageUnderItsNewNumber) {
   std::vector<Encrypted> dbs = EncryptedDatabases();
-  if (dbs.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(dbs);
   for (const Encrypted& e : dbs) {
     SCOPED_TRACE(e.name);
     ScopedTempDir tmp;
@@ -162,7 +162,7 @@ TEST(JetEncrypted, ReencryptsEveryMovedPageUnderItsNewNumber) {
 
 TEST(JetEncrypted, WrongOrMissingPasswordLeavesNothingBehind) {
   std::vector<Encrypted> dbs = EncryptedDatabases();
-  if (dbs.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(dbs);
   for (const Encrypted& e : dbs) {
     for (const char* given : {"", "wrong", "-"}) {
       SCOPED_TRACE(e.name + " with \"" + given + "\"");
@@ -183,7 +183,7 @@ TEST(JetEncrypted, WrongOrMissingPasswordLeavesNothingBehind) {
 
 TEST(JetEncrypted, RefusesDamagedEncryptionHeadersWithTheirCause) {
   std::vector<test::DamagedHeader> cases = test::DamagedEncryptionHeaders();
-  if (cases.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(cases);
   for (const test::DamagedHeader& c : cases) {
     SCOPED_TRACE(c.name);
     // Refused whatever the password: the header is read before any key is derived.

@@ -68,7 +68,7 @@ void ExpectCopies(const std::vector<std::string>& input, const std::vector<std::
 
 TEST(JetGrow, DebianSampleToAFewMegabytesReadsInBothReaders) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   const std::string out = tmp.Sub("grown.mdb");
   test::GrowOptions o;
@@ -111,7 +111,7 @@ TEST(JetGrow, DebianSampleToAFewMegabytesReadsInBothReaders) {
 // What full compaction will be tested with: a grown file with half its rows deleted.
 TEST(JetGrow, GrownFileTakesTheDeleterAndTheCompactor) {
   const std::string in = test::DebianFixture("Monitor.mdb");
-  if (in.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(in);
   ScopedTempDir tmp;
   test::GrowOptions o;
   o.size = 2 << 20;
@@ -131,7 +131,7 @@ TEST(JetGrow, GrownFileTakesTheDeleterAndTheCompactor) {
 // a page) in the column's owned map, and resolves to the value it was copied from.
 TEST(JetGrow, CopiesLongValues) {
   const std::string in = test::Fixture("V2007-complexDataTestV2007.accdb");
-  JET_REQUIRE_FIXTURE(in);
+  ORVELLE_REQUIRE_CORPUS(in);
   ScopedTempDir tmp;
   const std::string out = tmp.Sub("grown.accdb");
   test::GrowOptions o;
@@ -174,7 +174,7 @@ TEST(JetGrow, CopiesLongValues) {
 
 TEST(JetGrow, EveryFixtureWithATableToCopy) {
   std::vector<std::string> files = test::CompactableFixtures();
-  if (files.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   ScopedTempDir tmp;
   int grown = 0;
   for (const std::string& in : files) {
@@ -206,7 +206,7 @@ TEST(JetGrow, EveryFixtureWithATableToCopy) {
 
 TEST(JetGrow, RefusesWhatItCannotGrow) {
   const std::string monitor = test::DebianFixture("Monitor.mdb");
-  if (monitor.empty()) GTEST_SKIP() << "Debian samples absent: run scripts/fetch-test-data.sh";
+  ORVELLE_REQUIRE_DEBIAN(monitor);
   ScopedTempDir tmp;
   const std::string existing = tmp.Sub("existing.mdb");
   orvelle::test::WriteBytes(existing, "keep me");

@@ -42,7 +42,7 @@ using Dumper = std::function<TableDump(const std::string&, const std::string&, c
 // Every fixture, password-encrypted ones with their password where the oracle decrypts them.
 void CompareWithOracle(const char* oracle, const Dumper& dump, bool decrypts) {
   std::vector<std::string> files = FixtureFiles();
-  if (files.empty()) GTEST_SKIP() << "no Access fixtures (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(files);
   int tables = 0;
   for (const std::string& file : files) {
     const std::string password = PasswordOf(file);
@@ -109,7 +109,7 @@ TEST(JetOracle, MdbReaderReadsTheSameRowsFromAnEncryptedFileAfterCompaction) {
   int tables = 0;
   for (const char* name : {"db2013-enc.accdb"}) {
     const std::string in = test::EncryptedFixture(name);
-    if (in.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+    ORVELLE_REQUIRE_CORPUS(in);
     SCOPED_TRACE(name);
     orvelle::test::ScopedTempDir tmp;
     const std::string out = tmp.Sub(name);

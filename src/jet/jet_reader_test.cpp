@@ -38,7 +38,7 @@ TEST(JetHeader, DetectsFormatAndPageSize) {
   };
   for (const FormatCase& c : cases) {
     std::string path = Fixture(c.file);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(c.file);
     auto db = Database::OpenFile(path);
     EXPECT_EQ(db->GetHeader().version, c.version);
@@ -54,7 +54,7 @@ TEST(JetHeader, DetectsFormatAndPageSize) {
 TEST(JetHeader, OpensPasswordEncryptedAceFilesWithTheirPasswordOnly) {
   for (const test::EncryptedCase& c : test::PasswordFixtures()) {
     std::string path = EncryptedFixture(c.file);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(c.file);
     for (const std::string& wrong : {std::string(), std::string(c.password) + " "}) {
       try {
@@ -74,7 +74,7 @@ TEST(JetHeader, OpensPasswordEncryptedAceFilesWithTheirPasswordOnly) {
 TEST(JetHeader, DecodesRc4EncodedJetFiles) {
   for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
     std::string path = EncryptedFixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(name);
     auto db = Database::OpenFile(path);
     EXPECT_TRUE(db->GetHeader().encoded());
@@ -85,7 +85,7 @@ TEST(JetHeader, DecodesRc4EncodedJetFiles) {
 
 TEST(JetHeader, IgnoresTrailingPartialPage) {
   std::string path = Fixture("debian-fp-units-db-testodbc.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   EXPECT_EQ(db->PageCount(), 40u);
   EXPECT_EQ(db->TrailingBytes(), 1u);
@@ -110,7 +110,7 @@ class CountingSource : public ByteSource {
 
 TEST(JetPages, CacheServesRepeatsAndStaysBounded) {
   std::string path = Fixture("V2000-testV2000.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   int reads = 0;
   Database db(std::make_unique<CountingSource>(OpenFileSource(path), &reads));
   EXPECT_EQ(reads, 1);  // page 0
@@ -127,7 +127,7 @@ TEST(JetPages, CacheServesRepeatsAndStaysBounded) {
 
 TEST(JetPages, PageBeyondTheEndIsAnError) {
   std::string path = Fixture("V2000-testV2000.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   try {
     db->ReadPage(743, "data page");
@@ -158,7 +158,7 @@ TEST(JetReader, CountsLiveRows) {
   };
   for (const CountCase& c : cases) {
     std::string path = Fixture(c.file);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(std::string(c.file) + " " + c.table);
     auto db = Database::OpenFile(path);
     EXPECT_EQ(test::OwnDump(*db, c.table).rows.size(), c.live_rows);
@@ -167,7 +167,7 @@ TEST(JetReader, CountsLiveRows) {
 
 TEST(JetReader, CatalogueListsSystemAndUserTables) {
   std::string path = Fixture("V1997-testV1997.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   std::vector<std::string> user = test::UserTables(*db);
   EXPECT_EQ(user, (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4"}));
@@ -186,7 +186,7 @@ TEST(JetReader, ReadsMultiPageTableDefinitions) {
   };
   for (const auto& [file, table, len] : cases) {
     std::string path = Fixture(file);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(file);
     auto db = Database::OpenFile(path);
     for (const CatalogEntry& e : db->Catalog()) {
@@ -204,7 +204,7 @@ TEST(JetReader, ResolvesLongValuesOfEveryKind) {
   std::map<uint8_t, int> kinds;
   for (const char* file : {"V1997-test2V1997.mdb", "V2007-odbcLinkerTestV2007.accdb"}) {
     std::string path = Fixture(file);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     auto db = Database::OpenFile(path);
     for (const CatalogEntry& e : db->Catalog()) {
       TableDef t = ReadTableDef(*db, e.id);
@@ -231,7 +231,7 @@ TEST(JetReader, ResolvesLongValuesOfEveryKind) {
 
 TEST(JetText, DecodesCompressedAndSurrogateText) {
   std::string path = Fixture("V2010-testEmoticonsV2010.accdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   auto db = Database::OpenFile(path);
   test::TableDump d = test::OwnDump(*db, "data");
   ASSERT_FALSE(d.rows.empty());
@@ -248,9 +248,7 @@ TEST(JetText, DecodesCompressedAndSurrogateText) {
 TEST(JetDebian, ReadsPackagedSampleDatabases) {
   std::string monitor = test::DebianFixture("Monitor.mdb");
   std::string odbc = test::DebianFixture("testodbc.mdb");
-  if (monitor.empty() || odbc.empty()) {
-    GTEST_SKIP() << "Debian sample databases absent: run scripts/fetch-test-data.sh";
-  }
+  ORVELLE_REQUIRE_DEBIAN(monitor, odbc);
   auto m = Database::OpenFile(monitor);
   EXPECT_EQ(m->GetHeader().version, Version::kJet4);
   EXPECT_EQ(test::UserTables(*m), std::vector<std::string>{"Monitor_Authenticate"});

@@ -45,7 +45,7 @@ Result RunTool(const std::string& args) {
 TEST(JetTool, InfoPrintsFormatTablesPagesAndVerdict) {
   JET_SKIP_ON_WINDOWS();
   std::string path = test::Fixture("V1997-delTestV1997.mdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   Result r = RunTool("info \"" + path + "\"");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "file: " + path +
@@ -73,7 +73,7 @@ TEST(JetTool, InfoExitStatusFollowsTheVerdict) {
   };
   for (const auto& [name, encrypted, status, last] : cases) {
     std::string path = encrypted ? test::EncryptedFixture(name) : test::Fixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(name);
     Result r = RunTool("info \"" + path + "\"");
     EXPECT_EQ(r.status, status);
@@ -97,7 +97,7 @@ TEST(JetTool, InfoReclaimableLineFollowsTheCompactor) {
   };
   for (const auto& [name, reclaimable] : cases) {
     std::string path = test::Fixture(name);
-    JET_REQUIRE_FIXTURE(path);
+    ORVELLE_REQUIRE_CORPUS(path);
     SCOPED_TRACE(name);
     Result r = RunTool("info \"" + path + "\"");
     std::string line = "\nreclaimable by compaction: " + std::string(reclaimable) + "\n";
@@ -112,8 +112,7 @@ TEST(JetTool, InfoOnAFolderListsEveryDatabaseUnderItAndTheTotal) {
   JET_SKIP_ON_WINDOWS();
   const std::string monitor = test::DebianFixture("Monitor.mdb");
   const std::string damaged = test::DebianFixture("testodbc.mdb");
-  JET_REQUIRE_FIXTURE(monitor);
-  JET_REQUIRE_FIXTURE(damaged);
+  ORVELLE_REQUIRE_DEBIAN(monitor, damaged);
   orvelle::test::ScopedTempDir dir;
   const std::string plain = orvelle::test::ReadBytes(monitor);
   const std::string bloated = test::Bloat("Monitor.mdb", plain, 3);
@@ -176,9 +175,9 @@ TEST(JetTool, CompareAndUsage) {
   std::string a = test::Fixture("V2000-testV2000.mdb");
   std::string b = test::Fixture("V2000-testRefGlobalV2000.mdb");
   std::string c = test::Fixture("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(a);
-  JET_REQUIRE_FIXTURE(b);
-  JET_REQUIRE_FIXTURE(c);
+  ORVELLE_REQUIRE_CORPUS(a);
+  ORVELLE_REQUIRE_CORPUS(b);
+  ORVELLE_REQUIRE_CORPUS(c);
   Result same = RunTool("compare \"" + a + "\" \"" + b + "\"");
   EXPECT_EQ(same.status, 0);
   EXPECT_NE(same.out.find("same: table \"Table1\": 2 rows, 2 indexes\n"), std::string::npos);
@@ -207,7 +206,7 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 TEST(JetTool, CompactWritesTheVerifiedCopyAndReportsTheSizes) {
   JET_SKIP_ON_WINDOWS();
   std::string fixture = test::Fixture("V2010-calcFieldTestV2010.accdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   orvelle::test::ScopedTempDir dir;
   const std::string in = dir.Sub("in.accdb"), out = dir.Sub("out.accdb");
   std::string bytes = orvelle::test::ReadBytes(fixture);
@@ -241,7 +240,7 @@ TEST(JetTool, CompactWritesTheVerifiedCopyAndReportsTheSizes) {
 TEST(JetTool, CompactRefusesWithTheReasonAndWritesNothing) {
   JET_SKIP_ON_WINDOWS();
   std::string fixture = test::Fixture("V2000-delTestV2000.mdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   const std::string original = orvelle::test::ReadBytes(fixture);
   std::string with_password = original;
   test::SetStoredPassword(with_password, "s3cret");
@@ -293,7 +292,7 @@ TEST(JetTool, CompactRefusesWithTheReasonAndWritesNothing) {
 TEST(JetTool, EveryCommandTakesThePasswordOfAnEncryptedFile) {
   JET_SKIP_ON_WINDOWS();
   std::string path = test::EncryptedFixture("db2013-enc.accdb");
-  JET_REQUIRE_FIXTURE(path);
+  ORVELLE_REQUIRE_CORPUS(path);
   orvelle::test::ScopedTempDir dir;
   const std::string in = dir.Sub("in.accdb"), out = dir.Sub("out.accdb");
   orvelle::test::WriteBytes(in, orvelle::test::ReadBytes(path));

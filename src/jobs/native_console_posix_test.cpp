@@ -80,7 +80,7 @@ class NativeConsoleRun : public ::testing::Test {
 
 TEST_F(NativeConsoleRun, CompactsTheFixtureFolderIntoATargetAndThenInPlace) {
   const std::vector<std::string> fixtures = jet::test::CompactableFixtures();
-  if (fixtures.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(fixtures);
   const std::string in = dir_.Sub("in"), out = dir_.Sub("out"), log = dir_.Sub("run.log");
   std::map<std::string, std::string> originals;  // name -> fixture path
   std::vector<std::string> names;
@@ -129,7 +129,7 @@ TEST_F(NativeConsoleRun, CompactsTheFixtureFolderIntoATargetAndThenInPlace) {
 
 TEST_F(NativeConsoleRun, RefusedInPlaceKeepsTheOriginalUnderItsName) {
   const std::vector<std::string> refused = jet::test::RefusedFixtures();
-  if (refused.size() != 2) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(refused.size() == 2);
   const std::string in = dir_.Sub("in"), log = dir_.Sub("run.log");
   std::vector<std::string> names;
   for (const std::string& f : refused) {
@@ -175,7 +175,7 @@ struct stat StatOf(const std::string& path) {
 // databases never blocks the run and is neither renamed nor opened.
 TEST_F(NativeConsoleRun, InPlaceKeepsPermissionsAndNeverOpensANamedPipe) {
   const std::string fixture = AnyDatabase();
-  if (fixture.empty()) GTEST_SKIP() << "no database (run scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_DEBIAN(fixture);
   const std::string in = dir_.Sub("in"), log = dir_.Sub("run.log");
   const std::string bytes = jet::test::Bloat("x.mdb", ReadBytes(fixture), 8);
   gid_t groups[64];
@@ -230,7 +230,7 @@ TEST_F(NativeConsoleRun, InPlaceKeepsPermissionsAndNeverOpensANamedPipe) {
 // them, the other reports it in use; no failure of any other kind, and nothing is lost.
 TEST_F(NativeConsoleRun, TwoProgramsInPlaceOnOneFolderSeeEachOthersLocks) {
   const std::string fixture = AnyDatabase();
-  if (fixture.empty()) GTEST_SKIP() << "no database (run scripts/fetch-test-data.sh)";
+  ORVELLE_REQUIRE_DEBIAN(fixture);
   ScopedTempDir other_dir;
   test::ProgramCopy other(other_dir.Path());
   const std::string in = dir_.Sub("in");
@@ -349,7 +349,7 @@ void Recover(const std::string& folder, const std::vector<KillCase>& cases) {
 // brings back a folder of sound databases.
 TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCopy) {
   std::vector<std::string> fixtures = jet::test::CompactableFixtures();
-  if (fixtures.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(fixtures);
   const std::string originals = dir_.Sub("originals"), folder = dir_.Sub("db");
   std::vector<KillCase> cases;
   auto add = [&](const std::string& fixture, uint32_t gap) {
@@ -456,7 +456,7 @@ TEST_F(NativeConsoleRun, KilledInPlaceLeavesEachDatabaseOrItsUntouchedWorkingCop
 // compacts with it, and without it fails with Access's words and stays as it was.
 TEST_F(NativeConsoleRun, CompactsAnEncryptedDatabaseWithThePasswordOption) {
   const std::string fixture = jet::test::EncryptedFixture("db2013-enc.accdb");
-  if (fixture.empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)";
+  ORVELLE_REQUIRE_CORPUS(fixture);
   const std::string in = dir_.Sub("in"), log = dir_.Sub("run.log");
   WriteBytes(in + "/secret.accdb", ReadBytes(fixture));
   const std::string run = "-P:Source=" + in + "/*.*db,PureConsole=1,LogFile=" + log + ",Target=";

@@ -28,7 +28,7 @@ std::string Failure(automation::Object& engine, const Args& args) {
 // The calls the compaction job makes, with and without the password argument.
 TEST(NativeEngine, CompactsThroughTheAutomationSeam) {
   std::string fixture = jet::test::Fixture("V2000-test2V2000.mdb");
-  JET_REQUIRE_FIXTURE(fixture);
+  ORVELLE_REQUIRE_CORPUS(fixture);
   ScopedTempDir tmp;
   std::string bytes = ReadBytes(fixture);
   std::string plain = tmp.Sub("plain.bak"), locked = tmp.Sub("locked.bak");

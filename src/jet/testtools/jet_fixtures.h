@@ -24,9 +24,3 @@ void Put16(std::string& bytes, uint64_t offset, uint16_t value);
 void Put32(std::string& bytes, uint64_t offset, uint32_t value);
 
 }  // namespace orvelle::jet::test
-
-// Skips the current test when a fixture is missing.
-#define JET_REQUIRE_FIXTURE(path)                                                        \
-  do {                                                                                   \
-    if ((path).empty()) GTEST_SKIP() << "Access fixtures absent (set ORVELLE_FIXTURES)"; \
-  } while (0)
