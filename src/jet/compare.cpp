@@ -276,10 +276,6 @@ struct MultisetDigest {
   bool operator!=(const MultisetDigest& o) const { return !(*this == o); }
 };
 
-// Row digests by header of a table with indexes, up to this many rows; beyond, an index
-// entry's row is read again where it points, so that memory does not grow with the table.
-constexpr size_t kCachedRows = size_t{1} << 18;
-
 struct TableSums {
   MultisetDigest rows;
   std::vector<MultisetDigest> indexes;  // per physical index, of (key, row) digests
@@ -287,6 +283,9 @@ struct TableSums {
 };
 
 }  // namespace
+
+// Memory for the row digests stays bounded as tables grow.
+size_t compare_cached_rows = size_t{1} << 18;
 
 struct SourceDigests {
   using Map = std::map<uint32_t, TableSums>;
@@ -307,7 +306,7 @@ TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& 
     const Digest d = RowDigest(db, t, r, holders, ids);
     sums.rows.Add(d);
     if (!cached) return;
-    if (cache.size() >= kCachedRows) {
+    if (cache.size() >= compare_cached_rows) {
       cached = false;
       std::vector<std::pair<uint32_t, Digest>>().swap(cache);
       return;

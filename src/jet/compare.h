@@ -2,6 +2,7 @@
 // index entries, whatever their page layout and whatever page each table definition is on.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ struct CompareReport {
   std::vector<std::string> differences;  // one line per difference
   bool Equivalent() const { return differences.empty(); }
 };
+
+// How many rows of an indexed table the comparison keeps the digests of (2^18 unless changed),
+// so that an index entry finds the digest of its row; beyond, the row is read again where the
+// entry points. Tests set 0 to take that way on small files. Not to be changed while a
+// comparison runs.
+extern size_t compare_cached_rows;
 
 // Compares table by table, tables matched by name; a table's id may differ between the files.
 // The old -> new id mapping taken from the names is applied to every id the first file holds
