@@ -8,10 +8,14 @@
 # Debian sample Monitor.mdb) grown to the size (default 500 MB) with copies of a table's rows;
 # the grower's time and peak memory at a tenth of the size and at the size, then the compactor
 # on the grown file against cp and cp plus fsync, with its peak memory.
+# The inputs are first copied to a private folder: the compactor holds a lock file beside each
+# database it reads, which must never appear in a shared fixture folder.
 # Usage: scripts/bench-compact.sh [fixture-folder] [work-folder] [megabytes]
 #        scripts/bench-compact.sh --grow [database] [megabytes] [work-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+private="$(mktemp -d "${TMPDIR:-/tmp}/orvelle-bench-inputs.XXXXXX")"
+trap 'rm -rf "$private"' EXIT
 if [ "${1:-}" = "--grow" ]; then
   in="${2:-build/test-data/Monitor.mdb}"
   mb="${3:-500}"
@@ -23,7 +27,9 @@ if [ "${1:-}" = "--grow" ]; then
   fi
   cmake --preset linux -B "$build" -DORVELLE_TESTS=OFF >/dev/null
   cmake --build "$build" --target orvelle-compact-bench -j2 >/dev/null
-  exec "$build/orvelle-compact-bench" --grown "$in" "$work" "$mb"
+  cp "$in" "$private/"
+  "$build/orvelle-compact-bench" --grown "$private/$(basename "$in")" "$work" "$mb"
+  exit
 fi
 fixtures="${1:-../shared/fixtures/access}"
 work="${2:-${TMPDIR:-/tmp}/orvelle-compact-bench}"
@@ -35,4 +41,6 @@ if [ ! -d "$fixtures" ]; then
 fi
 cmake --preset linux -B "$build" -DORVELLE_TESTS=OFF >/dev/null
 cmake --build "$build" --target orvelle-compact-bench -j2 >/dev/null
-"$build/orvelle-compact-bench" "$fixtures" "$work" "$mb"
+mkdir "$private/fixtures"
+find "$fixtures" -maxdepth 1 -type f \( -name '*.mdb' -o -name '*.accdb' \) -exec cp {} "$private/fixtures/" \;
+"$build/orvelle-compact-bench" "$private/fixtures" "$work" "$mb"

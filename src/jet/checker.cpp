@@ -7,7 +7,9 @@
 
 #include "jet/index.h"
 #include "jet/long_value.h"
+#include "jet/page_role.h"
 #include "jet/rows.h"
+#include "jet/slot_set.h"
 #include "jet/table_def.h"
 #include "jet/usage_map.h"
 
@@ -24,47 +26,15 @@ bool CheckReport::Consistent() const {
 
 namespace {
 
-enum class Role : uint8_t {
-  kNone,
-  kHeader,
-  kTableDef,
-  kMapHost,
-  kBitmap,
-  kData,
-  kLongValue,
-  kIndex
-};
-
-const char* RoleName(Role r) {
-  switch (r) {
-    case Role::kNone:
-      return "nothing";
-    case Role::kHeader:
-      return "header";
-    case Role::kTableDef:
-      return "table definition";
-    case Role::kMapHost:
-      return "usage-map host";
-    case Role::kBitmap:
-      return "usage bitmap";
-    case Role::kData:
-      return "data page";
-    case Role::kLongValue:
-      return "long-value page";
-    case Role::kIndex:
-      return "index page";
-  }
-  return "?";
-}
-
 struct Owner {
-  Role role = Role::kNone;
+  PageRole role = PageRole::kNone;
   uint32_t table = 0;  // TDEF page
 };
 
 class Checker {
  public:
-  explicit Checker(Database& db) : db_(db), owners_(db.PageCount()), keep_(db.PageCount()) {}
+  explicit Checker(Database& db)
+      : db_(db), owners_(db.PageCount()), keep_(db.PageCount()), live_rows_(db.PageCount()) {}
 
   CheckReport Run() {
     report_.version = db_.GetHeader().version;
@@ -76,8 +46,8 @@ class Checker {
               "-byte pages: " + std::to_string(db_.TrailingBytes()) +
               (db_.TrailingBytes() == 1 ? " trailing byte ignored" : " trailing bytes ignored"));
     }
-    Claim(0, Role::kHeader, 0, "header");
-    Claim(1, Role::kMapHost, 0, "global usage map");
+    Claim(0, PageRole::kHeader, 0, "header");
+    Claim(1, PageRole::kMapHost, 0, "global usage map");
     UsageMap global;
     bool have_global = Guard([&] { global = ReadGlobalMap(db_); });
     std::unordered_map<uint32_t, std::string> by_tdef;
@@ -94,7 +64,7 @@ class Checker {
     // Definition fields no reader needs come after what the tables' contents showed.
     for (Finding& f : deferred_) report_.findings.push_back(std::move(f));
     if (have_global) {
-      for (uint32_t b : global.bitmap_pages) Claim(b, Role::kBitmap, 0, "global usage map");
+      for (uint32_t b : global.bitmap_pages) Claim(b, PageRole::kBitmap, 0, "global usage map");
       CompareGlobal(global);
     }
     CountTablePages();
@@ -121,34 +91,38 @@ class Checker {
     }
   }
 
-  void Claim(uint32_t pn, Role role, uint32_t table, const std::string& what) {
+  void Claim(uint32_t pn, PageRole role, uint32_t table, const std::string& what) {
     if (pn >= owners_.size()) {
       Add(Severity::kError, pn, what + ": page beyond end of file");
       return;
     }
     Owner& o = owners_[pn];
-    keep_[pn] = keep_[pn] || (role != Role::kData && role != Role::kLongValue);
-    if (o.role == Role::kNone) {
+    keep_[pn] = keep_[pn] || (role != PageRole::kData && role != PageRole::kLongValue);
+    if (o.role == PageRole::kNone) {
       o = {role, table};
       return;
     }
-    if (o.role == Role::kMapHost && role == Role::kMapHost) return;  // hosts are shared
-    if (o.role == role && o.table == table && role == Role::kTableDef) return;
+    if (o.role == PageRole::kMapHost && role == PageRole::kMapHost) return;  // hosts are shared
+    if (o.role == role && o.table == table && role == PageRole::kTableDef) return;
     Add(Severity::kError, pn,
-        std::string("claimed twice: as ") + RoleName(o.role) + " of table definition " +
-            std::to_string(o.table) + " and as " + RoleName(role) + " (" + what + ")");
+        std::string("claimed twice: as ") + PageRoleName(o.role) + " of table definition " +
+            std::to_string(o.table) + " and as " + PageRoleName(role) + " (" + what + ")");
   }
 
-  std::set<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
-    if (m.present) Claim(m.where.page, Role::kMapHost, table, what);
-    for (uint32_t b : m.bitmap_pages) Claim(b, Role::kBitmap, table, what);
+  // The pages a map lists, ascending, once each.
+  std::vector<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
+    if (m.present) Claim(m.where.page, PageRole::kMapHost, table, what);
+    for (uint32_t b : m.bitmap_pages) Claim(b, PageRole::kBitmap, table, what);
     if (m.beyond_eof) {
       Add(Severity::kError, m.where.page,
           what + " at " + jet::Describe(m.where) + ": lists page " +
               std::to_string(m.first_beyond_eof) + " beyond end of file (" +
               std::to_string(m.beyond_eof) + " pages)");
     }
-    return std::set<uint32_t>(m.pages.begin(), m.pages.end());
+    std::vector<uint32_t> pages = m.pages;
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    return pages;
   }
 
   void CheckTable(const CatalogEntry& e) {
@@ -163,13 +137,16 @@ class Checker {
       return;
     }
     const std::string tname = "table \"" + e.name + "\"";
-    for (uint32_t p : t.chain) Claim(p, Role::kTableDef, t.page, tname);
-    std::unordered_set<uint32_t> live_rows;
-    Guard([&] { CheckRows(t, tname, live_rows); });
-    sum.live_rows = live_rows.size();
+    for (uint32_t p : t.chain) Claim(p, PageRole::kTableDef, t.page, tname);
+    // The live rows of the table, a bit per slot: index entries must each reach one.
+    live_count_ = 0;
+    live_pages_.clear();
+    Guard([&] { CheckRows(t, tname); });
+    sum.live_rows = live_count_;
     for (size_t i = 0; i < t.physical.size(); ++i) {
-      Guard([&] { CheckIndex(t, i, tname, live_rows); });
+      Guard([&] { CheckIndex(t, i, tname); });
     }
+    for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
     CheckDefinition(t, tname);
     report_.tables.push_back(sum);
   }
@@ -254,28 +231,28 @@ class Checker {
   void CountTablePages() {
     std::unordered_map<uint32_t, uint32_t> count;
     for (const Owner& o : owners_) {
-      if (o.role != Role::kNone && o.role != Role::kMapHost && o.role != Role::kHeader) {
+      if (o.role != PageRole::kNone && o.role != PageRole::kMapHost &&
+          o.role != PageRole::kHeader) {
         ++count[o.table];
       }
     }
     for (TableSummary& t : report_.tables) t.pages = count[t.tdef];
   }
 
-  void CheckRows(const TableDef& t, const std::string& tname,
-                 std::unordered_set<uint32_t>& live_rows) {
+  void CheckRows(const TableDef& t, const std::string& tname) {
     const Layout& l = db_.GetLayout();
     UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
-    std::set<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
-    for (uint32_t p : data_pages) Claim(p, Role::kData, t.page, tname + " owned-pages map");
+    const std::vector<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
+    for (uint32_t p : data_pages) Claim(p, PageRole::kData, t.page, tname + " owned-pages map");
     UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
     for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
-      if (!data_pages.count(p)) {
+      if (!std::binary_search(data_pages.begin(), data_pages.end(), p)) {
         Add(Severity::kError, p,
             tname + " free-space map lists the page, its owned-pages map does not");
       }
     }
     // Long-value columns: the pages each may use.
-    std::unordered_map<uint16_t, std::set<uint32_t>> lv_pages;
+    std::unordered_map<uint16_t, std::vector<uint32_t>> lv_pages;
     for (const LongValueMaps& m : t.long_value_maps) {
       std::string what = tname + " column " + std::to_string(m.column) + " long-value map";
       UsageMap om = ReadUsageMap(db_, m.owned, what);
@@ -283,7 +260,7 @@ class Checker {
       UsageMap fm = ReadUsageMap(db_, m.free, what);
       ClaimMap(fm, t.page, what);
       for (uint32_t p : lv_pages[m.column]) {
-        Claim(p, Role::kLongValue, t.page, what);
+        Claim(p, PageRole::kLongValue, t.page, what);
         Guard([&] {
           DataPage d = ParseDataPage(db_, p, "long-value page");
           if (d.owner != kLvalOwner) {
@@ -304,7 +281,11 @@ class Checker {
         for (size_t s = 0; s < d.slots.size(); ++s) {
           if (!d.slots[s].Live()) continue;
           LiveRow r = FollowRow(db_, t, d, s);
-          live_rows.insert(r.header.Packed());
+          if (!t.physical.empty()) {
+            if (live_pages_.empty() || live_pages_.back() != p) live_pages_.push_back(p);
+            live_rows_.Insert(r.header);
+          }
+          ++live_count_;
           keep_[r.header.page] = true;
           keep_[r.data.page] = true;
           CheckLongValues(t, r, lv_pages);
@@ -327,7 +308,7 @@ class Checker {
   }
 
   void CheckLongValues(const TableDef& t, const LiveRow& r,
-                       const std::unordered_map<uint16_t, std::set<uint32_t>>& lv_pages) {
+                       const std::unordered_map<uint16_t, std::vector<uint32_t>>& lv_pages) {
     CrackedRow cr = CrackRow(db_, t, r);
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
@@ -346,7 +327,8 @@ class Checker {
       auto allowed = lv_pages.find(c.number);
       for (uint32_t p : pages) {
         keep_[p] = true;
-        if (allowed == lv_pages.end() || !allowed->second.count(p)) {
+        if (allowed == lv_pages.end() ||
+            !std::binary_search(allowed->second.begin(), allowed->second.end(), p)) {
           db_.Fail(p, "long-value page: used by column \"" + c.name + "\" (" +
                           jet::Describe(r.header) + ") but not in its owned-pages map");
         }
@@ -354,8 +336,7 @@ class Checker {
     }
   }
 
-  void CheckIndex(const TableDef& t, size_t i, const std::string& tname,
-                  const std::unordered_set<uint32_t>& live_rows) {
+  void CheckIndex(const TableDef& t, size_t i, const std::string& tname) {
     const PhysicalIndex& pi = t.physical[i];
     std::string what = tname + " index " + std::to_string(i);
     for (const LogicalIndex& li : t.logical) {
@@ -365,28 +346,33 @@ class Checker {
       }
     }
     UsageMap m = ReadUsageMap(db_, pi.map, what + " usage map");
-    std::set<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
+    const std::vector<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
+    std::vector<bool> in_tree(mapped.size(), false);
     IndexTree tree = ReadIndexTree(db_, t, i);
     for (uint32_t p : tree.pages) {
-      Claim(p, Role::kIndex, t.page, what);
-      if (!mapped.erase(p)) {
+      Claim(p, PageRole::kIndex, t.page, what);
+      auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
+      const size_t k = static_cast<size_t>(at - mapped.begin());
+      if (at == mapped.end() || *at != p || in_tree[k]) {
         db_.Fail(p, "index page: in the tree of " + what + " but not in its usage map");
       }
+      in_tree[k] = true;
     }
-    if (!mapped.empty()) {
-      db_.Fail(*mapped.begin(), "index page: in the usage map of " + what + " but not in its tree");
+    auto missing = std::find(in_tree.begin(), in_tree.end(), false);
+    if (missing != in_tree.end()) {
+      db_.Fail(mapped[static_cast<size_t>(missing - in_tree.begin())],
+               "index page: in the usage map of " + what + " but not in its tree");
     }
     for (size_t k = 0; k < tree.entries.size(); ++k) {
       const RowPointer rp = tree.entries[k].row;
-      if (!live_rows.count(rp.Packed())) {
+      if (!live_rows_.Contains(rp)) {
         db_.Fail(tree.entries[k].leaf, "index page: " + what + " entry " + std::to_string(k) +
                                            " points at " + jet::Describe(rp) + ", not a live row");
       }
     }
-    if (pi.IgnoreNulls() ? tree.entries.size() > live_rows.size()
-                         : tree.entries.size() != live_rows.size()) {
+    if (pi.IgnoreNulls() ? tree.entries.size() > live_count_ : tree.entries.size() != live_count_) {
       db_.Fail(pi.root, "index page: " + what + " has " + std::to_string(tree.entries.size()) +
-                            " entries for " + std::to_string(live_rows.size()) + " live rows");
+                            " entries for " + std::to_string(live_count_) + " live rows");
     }
   }
 
@@ -397,12 +383,12 @@ class Checker {
     for (uint32_t p = 0; p < db_.PageCount(); ++p) {
       const Owner& o = owners_[p];
       bool covered = global.Covers(p);
-      if (o.role != Role::kNone) {
+      if (o.role != PageRole::kNone) {
         ++report_.pages_live;
         if (covered && free[p]) {
           Add(Severity::kError, p,
-              std::string("global usage map marks the page free, but it is a ") + RoleName(o.role) +
-                  " of table definition " + std::to_string(o.table));
+              std::string("global usage map marks the page free, but it is a ") +
+                  PageRoleName(o.role) + " of table definition " + std::to_string(o.table));
         }
       } else if (!covered || free[p]) {
         ++report_.pages_free;
@@ -423,6 +409,9 @@ class Checker {
   std::vector<bool> keep_;               // pages a page-level compaction keeps
   std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
   std::vector<Finding> deferred_;        // definition findings, reported after the tables
+  SlotSet live_rows_;                    // headers of the current table's live rows (indexed)
+  std::vector<uint32_t> live_pages_;     // the pages live_rows_ has bits on
+  uint64_t live_count_ = 0;
   CheckReport report_;
 };
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
 #include <streambuf>
 
 #include "jet/checker.h"
@@ -80,6 +81,11 @@ class GatheringBuffer : public std::streambuf {
   int sync() override {
     if (pptr() > pbase() && error_.empty()) {
       sink_.Write(pbase(), static_cast<size_t>(pptr() - pbase()), &error_);
+      unflushed_ += static_cast<size_t>(pptr() - pbase());
+      if (unflushed_ >= kWriteback) {
+        sink_.StartWriteback();
+        unflushed_ = 0;
+      }
     }
     setp(buffer_.get(), buffer_.get() + kSize);
     return error_.empty() ? 0 : -1;
@@ -87,8 +93,54 @@ class GatheringBuffer : public std::streambuf {
 
  private:
   static constexpr size_t kSize = size_t{1} << 20;
+  static constexpr size_t kWriteback = size_t{16} << 20;  // started on the disk past this
   NewFile& sink_;
   std::unique_ptr<char[]> buffer_;
+  size_t unflushed_ = 0;
+  std::string error_;
+};
+
+// Gathers runs of consecutive pages into large positioned writes: the full compactor puts most
+// pages in order and the few it completes last where they belong.
+class PagedOutput : public PageSink {
+ public:
+  PagedOutput(NewFile& sink, uint32_t page_size)
+      : sink_(sink), page_size_(page_size), buffer_(new char[kSize]) {}
+  void Put(uint32_t position, const uint8_t* page) override {
+    if (used_ > 0 && (position != first_ + used_ / page_size_ || used_ + page_size_ > kSize)) {
+      Drain();
+    }
+    if (used_ == 0) first_ = position;
+    std::memcpy(buffer_.get() + used_, page, page_size_);
+    used_ += page_size_;
+  }
+  // Writes what is gathered; false, with Error() set, when a write failed.
+  bool Finish() {
+    Drain();
+    return error_.empty();
+  }
+  const std::string& Error() const { return error_; }
+
+ private:
+  void Drain() {
+    if (used_ > 0 && error_.empty()) {
+      sink_.WriteAt(uint64_t{first_} * page_size_, buffer_.get(), used_, &error_);
+      unflushed_ += used_;
+      if (unflushed_ >= kWriteback) {
+        sink_.StartWriteback();
+        unflushed_ = 0;
+      }
+    }
+    used_ = 0;
+  }
+  static constexpr size_t kSize = size_t{1} << 20;
+  static constexpr size_t kWriteback = size_t{16} << 20;
+  NewFile& sink_;
+  const uint32_t page_size_;
+  size_t unflushed_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  uint32_t first_ = 0;
+  size_t used_ = 0;
   std::string error_;
 };
 
@@ -204,14 +256,35 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     throw CompactError("Not a valid password.");
   }
 
-  try {
-    CheckReport report = CheckDatabase(*in);
-    for (const Finding& f : report.findings) {
-      if (f.severity == Severity::kError) throw fail("the database is damaged: " + f.Describe());
+  // The structural check of the source runs on its own reader while the first copy is written:
+  // no copy is verified, let alone published, before it passed, and its verdict comes before
+  // whatever the writer made of a damaged file.
+  // A source that passed also has its tables digested on that reader for the comparison.
+  std::shared_ptr<const SourceDigests> ahead;
+  std::future<std::string> source_damage = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      auto reader = Database::OpenFile(source, password);
+      CheckReport report = CheckDatabase(*reader);
+      for (const Finding& f : report.findings) {
+        if (f.severity == Severity::kError) return f.Describe();
+      }
+      ahead = DigestSource(*reader);
+      return std::string();
+    } catch (const JetError& e) {
+      return e.Detail();
+    } catch (const std::exception& e) {
+      return e.what();
     }
-  } catch (const JetError& e) {
-    throw fail("the database is damaged: " + e.Detail());
-  }
+  });
+  std::string damage;
+  bool source_checked = false;
+  auto check_source = [&] {
+    if (!source_checked) {
+      damage = source_damage.get();
+      source_checked = true;
+    }
+    if (!damage.empty()) throw fail("the database is damaged: " + damage);
+  };
 
   // Declared before the file, so that the file is closed before it is removed (Windows).
   TempFile temp("");
@@ -219,7 +292,9 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   TableIdMap ids;
   // Writes a copy with write, flushes and verifies it; returns its page count. Throws
   // CompactError, with the temporary file removed.
-  auto attempt = [&](const std::function<uint32_t(std::ostream&)>& write) {
+  // write puts the pages to the file and returns their count, with the system's text for a
+  // failed write in its second argument.
+  auto attempt = [&](const std::function<uint32_t(NewFile&, std::string&)>& write) {
     if (!temp.Path().empty()) {
       RemoveFile(temp.Path());
       temp.Set("");
@@ -228,20 +303,22 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     std::string create_error;
     temp.Set(CreateTempBeside(target, output, &create_error));
     if (temp.Path().empty()) {
+      check_source();
       throw fail("cannot create a temporary file beside " + Quoted(target) + ": " + create_error);
     }
     uint32_t written = 0;
     {
       std::string write_error;
       try {
-        GatheringBuffer gather(output);
-        std::ostream gathered(&gather);
-        written = write(gathered);
-        gathered.flush();
-        write_error = gather.Error();
+        written = write(output, write_error);
       } catch (const JetError& e) {
+        check_source();
         throw fail("the pages cannot be moved: " + e.Detail());
+      } catch (const CompactError&) {
+        check_source();
+        throw;
       }
+      check_source();
       if (write_error.empty()) output.Close(&write_error);
       if (!write_error.empty()) {
         throw fail("cannot write the compacted copy beside " + Quoted(target) + ": " + write_error);
@@ -258,18 +335,32 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
         std::launch::async, [&sync_error, &temp] { return SyncFile(temp.Path(), &sync_error); });
 
     // Nothing counts as compacted before it has been read back and found equal to the source.
+    // The structural check and the comparison run at once, each on its own reader; the check's
+    // verdict comes first, as a comparison of a broken copy may fail in any way.
     try {
       auto out = Database::OpenFile(temp.Path(), password);
       if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
         throw fail("the compacted copy is not encrypted as the database is");
       }
-      CheckReport report = CheckDatabase(*out);
+      std::future<CheckReport> checked = std::async(std::launch::async, [&] {
+        auto reader = Database::OpenFile(temp.Path(), password);
+        return CheckDatabase(*reader);
+      });
+      std::optional<CompareReport> compared;
+      std::exception_ptr compare_error;
+      try {
+        compared = CompareDatabases(*in, *out, ids, ahead.get());
+      } catch (...) {
+        compare_error = std::current_exception();
+      }
+      CheckReport report = checked.get();
       for (const Finding& f : report.findings) {
         if (f.severity != Severity::kWarning) {
           throw fail("the compacted copy failed the structural check: " + f.Describe());
         }
       }
-      CompareReport same = CompareDatabases(*in, *out, ids);
+      if (compare_error) std::rethrow_exception(compare_error);
+      const CompareReport& same = *compared;
       if (!same.Equivalent()) {
         throw fail("the compacted copy differs from the database: " + same.differences.front());
       }
@@ -288,9 +379,11 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   // The full compactor first; whatever stops it, the page slide.
   FullCompactStats stats;
   try {
-    attempt([&](std::ostream& out) {
+    attempt([&](NewFile& file, std::string& write_error) {
       try {
+        PagedOutput out(file, in->PageSize());
         uint32_t pages = WriteFullyCompacted(*in, out, &stats);
+        if (!out.Finish()) write_error = out.Error();
         ids = stats.moved;
         return pages;
       } catch (const FullCompactionRefused& e) {
@@ -304,6 +397,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     result.tables_pinned = stats.pinned_tables;
     result.pinned = stats.pinned;
   } catch (const CompactError& e) {
+    if (source_checked && !damage.empty()) throw;
     result.fallback = e.what();
     const size_t cut = result.fallback.rfind(prefix, 0) == 0 ? prefix.size() : 0;
     result.fallback.erase(0, cut);
@@ -320,9 +414,14 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     } catch (const std::exception& e) {
       throw fail(std::string("the database cannot be compacted: ") + e.what());
     }
-    attempt([&](std::ostream& out) {
+    attempt([&](NewFile& file, std::string& write_error) {
       try {
-        return WriteRelocated(*in, inv, plan, out);
+        GatheringBuffer gather(file);
+        std::ostream out(&gather);
+        const uint32_t pages = WriteRelocated(*in, inv, plan, out);
+        out.flush();
+        write_error = gather.Error();
+        return pages;
       } catch (const JetError&) {
         throw;
       } catch (const std::exception& e) {

@@ -14,6 +14,7 @@
 #include "jet/index.h"
 #include "jet/long_value.h"
 #include "jet/rows.h"
+#include "jet/slot_set.h"
 #include "jet/table_def.h"
 #include "jet/table_ids.h"
 #include "jet/usage_map.h"
@@ -69,7 +70,9 @@ class FullWriter {
  public:
   explicit FullWriter(Database& db) : db_(db), l_(db.GetLayout()), ps_(l_.page_size) {}
 
-  uint32_t Run(std::ostream& out, FullCompactStats* stats) {
+  uint32_t Run(PageSink& out, FullCompactStats* stats) {
+    out_ = &out;
+    values_seen_ = SlotSet(db_.PageCount());
     const std::vector<CatalogEntry>& catalog = db_.Catalog();
     fixed_.assign(db_.PageCount(), false);
     fixed_[0] = fixed_[1] = true;
@@ -107,18 +110,13 @@ class FullWriter {
     WriteDefinitions();
     WritePageOne();
     const uint32_t count = PageCount();
-    std::vector<uint8_t> zeros(ps_, 0);
-    Image buf(ps_);
+    if (!held_.empty())
+      db_.Fail(held_.begin()->first, "full compactor: output page left unwritten");
+    const Image zeros(ps_, 0);
     for (uint32_t pos = 0; pos < count; ++pos) {
-      auto it = images_.find(pos);
-      if (it == images_.end()) {
-        if (stats) ++stats->gap_pages;
-        std::memcpy(buf.data(), zeros.data(), ps_);
-      } else {
-        std::memcpy(buf.data(), it->second.data(), ps_);
-      }
-      db_.EncodeOutputPage(pos, buf.data());
-      out.write(reinterpret_cast<const char*>(buf.data()), ps_);
+      if (Taken(pos)) continue;
+      if (stats) ++stats->gap_pages;
+      Emit(pos, zeros);
     }
     if (stats) {
       stats->moved = ids_;
@@ -147,12 +145,34 @@ class FullWriter {
     return cursor_++;
   }
 
+  // A page being written, held until Flush.
   Image& NewImage(uint32_t pos, uint8_t type) {
-    Image& img = images_[pos];
+    Image& img = held_[pos];
     img.assign(ps_, 0);
     img[0] = type;
     img[1] = 0x01;
     return img;
+  }
+
+  // Puts a complete page to the output.
+  void Emit(uint32_t pos, const Image& img) {
+    if (pos >= written_.size()) written_.resize(std::max<size_t>(pos + 1, 2 * written_.size()));
+    if (written_[pos]) db_.Fail(pos, "full compactor: output page written twice");
+    written_[pos] = true;
+    scratch_.assign(img.begin(), img.end());
+    db_.EncodeOutputPage(pos, scratch_.data());
+    out_->Put(pos, scratch_.data());
+  }
+
+  void Flush(uint32_t pos) {
+    auto it = held_.find(pos);
+    Emit(pos, it->second);
+    held_.erase(it);
+  }
+
+  // Written, or being written.
+  bool Taken(uint32_t pos) const {
+    return (pos < written_.size() && written_[pos]) || held_.count(pos) > 0;
   }
 
   // --- which definitions move ---------------------------------------------------------------
@@ -193,8 +213,8 @@ class FullWriter {
     }
     std::map<uint32_t, std::set<std::string>> where;
     if (pinned.size() < tables_.size()) {
-      std::unordered_set<uint32_t> ids;
-      for (const TableOut& t : tables_) ids.insert(t.def.page);
+      std::vector<bool> ids(db_.PageCount(), false);  // by page: a table id
+      for (const TableOut& t : tables_) ids[t.def.page] = true;
       for (const TableOut& t : tables_) {
         if (SystemName(t.name)) SearchIds(t, ids, where);
       }
@@ -216,13 +236,13 @@ class FullWriter {
   }
 
   // Records in where every id of ids found in t's rows and long values, with the place.
-  void SearchIds(const TableOut& t, const std::unordered_set<uint32_t>& ids,
+  void SearchIds(const TableOut& t, const std::vector<bool>& ids,
                  std::map<uint32_t, std::set<std::string>>& where) {
     const std::vector<size_t> holders = HolderColumns(t.def, t.name);
     auto scan = [&](const uint8_t* b, size_t n, const std::function<std::string(size_t)>& place) {
       for (size_t i = 0; i + 4 <= n; ++i) {
         const uint32_t v = Le32(b + i);
-        if (ids.count(v)) {
+        if (v < ids.size() && ids[v]) {
           std::string p = place(i);
           if (!p.empty()) where[v].insert(p);
         }
@@ -259,11 +279,10 @@ class FullWriter {
 
   // --- rows and long values ------------------------------------------------------------------
 
+  // A row in the order it is written: its header and its size.
   struct RowPlace {
     RowPointer header;
-    size_t size = 0;
-    uint32_t page = 0;  // index among the table's new data pages
-    uint8_t slot = 0;
+    uint16_t size = 0;
   };
 
   // Single-row long values of one column share pages; chains get one page per chunk.
@@ -283,6 +302,7 @@ class FullWriter {
     for (const Image& r : c.open_rows) rows.push_back({r.data(), r.size(), 0});
     if (!LayOutRows(l_, img.data(), rows)) db_.Fail(c.open, "long-value page: rows do not fit");
     if (Le16(img.data() + 2) >= ps_ / 4) c.spaced.push_back(c.open);
+    Flush(c.open);
     c.open = 0;
     c.open_rows.clear();
   }
@@ -319,6 +339,7 @@ class FullWriter {
       if (!l_.jet3 && i == 0) Store32(img.data() + 8, stamp);
       RowImage one{row.data(), row.size(), 0};
       if (!LayOutRows(l_, img.data(), {one})) db_.Fail(at[i], "long-value chunk does not fit");
+      Flush(at[i]);
       c.pages.push_back(at[i]);
       ++lv_pages_;
     }
@@ -329,7 +350,7 @@ class FullWriter {
   RowPointer MoveLongValue(ColumnPages& c, const LongValueHeader& h,
                            const std::vector<RowPointer>& rows, const std::string& column) {
     if (rows.empty()) db_.Fail(h.first.page, "long value of \"" + column + "\" without rows");
-    if (!values_seen_.insert(rows.front().Packed()).second) {
+    if (!values_seen_.Insert(rows.front())) {
       throw FullCompactionRefused("a long value of column \"" + column +
                                   "\" is referenced by two rows");
     }
@@ -355,6 +376,12 @@ class FullWriter {
       }
     }
     return key;
+  }
+
+  static bool HasPrimaryKey(const TableDef& t) {
+    return std::any_of(t.logical.begin(), t.logical.end(), [&](const LogicalIndex& li) {
+      return li.kind == 1 && li.physical < t.physical.size();
+    });
   }
 
   // Sorts places (in scan order) by the primary key's entries; rows the key does not reach
@@ -385,89 +412,116 @@ class FullWriter {
   void WriteTable(size_t ti) {
     TableOut& out = tables_[ti];
     const TableDef& t = out.def;
-    values_seen_.clear();
-    // Pass 1: where every row goes: in primary-key order when the table has a primary key,
-    // else in the order of the scan.
-    std::vector<RowPlace> places;
     const size_t capacity = ps_ - l_.data_header;
-    ForEachLiveRow(db_, t, [&](const LiveRow& r) {
-      if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
-      places.push_back({r.header, r.size, 0, 0});
-    });
-    OrderByPrimaryKey(t, out.name, places);
-    uint32_t pages = 0;
-    size_t used = 0, count = 0;
-    for (RowPlace& p : places) {
-      if (pages == 0 || used + p.size + 2 > capacity || count >= 255) {
-        ++pages;
-        used = 0;
-        count = 0;
+    // Rows go in primary-key order when the table has a primary key, else in the order of the
+    // scan; only the former needs the rows listed first. Data pages are taken as they fill,
+    // among the long-value pages of their rows.
+    std::vector<RowPlace> places;
+    const bool keyed = HasPrimaryKey(t);
+    struct Packer {
+      size_t capacity, used = 0, count = 0;
+      uint32_t pages = 0;
+      bool Next(size_t size) {  // true when the row starts a page
+        const bool fresh = pages == 0 || used + size + 2 > capacity || count >= 255;
+        if (fresh) {
+          ++pages;
+          used = count = 0;
+        }
+        used += size + 2;
+        ++count;
+        return fresh;
       }
-      p.page = pages - 1;
-      p.slot = static_cast<uint8_t>(count);
-      used += p.size + 2;
-      ++count;
+    };
+    if (keyed) {
+      ForEachLiveRow(db_, t, [&](const LiveRow& r) {
+        if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
+        places.push_back({r.header, static_cast<uint16_t>(r.size)});
+      });
+      OrderByPrimaryKey(t, out.name, places);
     }
     std::vector<uint32_t> data_at;
-    for (uint32_t i = 0; i < pages; ++i) data_at.push_back(Allocate());
-    data_pages_ += pages;
-    std::unordered_map<uint32_t, RowPointer> moved;
-    for (const RowPlace& p : places) {
-      moved[p.header.Packed()] = RowPointer{data_at[p.page], p.slot};
-    }
+    // Old header -> new row, for the indexes.
+    std::vector<std::pair<uint32_t, uint32_t>> moved;
 
     // Pass 2: the rows, their long values patched to their new places.
     std::map<uint16_t, ColumnPages> columns;
     const std::vector<size_t> holders = HolderColumns(t, out.name);
     const std::string tname = "table " + std::to_string(t.page);
-    size_t next = 0;
-    for (uint32_t pg = 0; pg < pages; ++pg) {
-      std::vector<Image> rows;
-      for (; next < places.size() && places[next].page == pg; ++next) {
-        LiveRow r = ResolveRow(db_, t, places[next].header);
-        Image bytes(r.bytes, r.bytes + r.size);
-        CrackedRow cr = CrackRow(db_, t, r);
-        for (size_t k : holders) {
-          const ColumnData& cd = cr.columns[k];
-          if (!cd.present || cd.size != 4) continue;
-          Store32(bytes.data() + (cd.data - r.bytes), MapTableId(ids_, Le32(cd.data)));
-        }
-        for (size_t k = 0; k < t.columns.size(); ++k) {
-          const Column& c = t.columns[k];
-          const ColumnData& cd = cr.columns[k];
-          if (!c.Fixed() && !KnownVariableType(c.type) && cd.present && cd.size > 0) {
-            throw FullCompactionRefused("column \"" + c.name + "\" of " + tname +
-                                        " has the unknown type " + Hex(c.type));
-          }
-          if (!c.IsLongValue() || !cd.present) continue;
-          LongValueHeader h = ParseLongValueHeader(db_, cd.data, cd.size, r.data.page, c.name);
-          if (h.kind == kLvInline) continue;
-          std::vector<RowPointer> lv_rows;
-          std::vector<uint32_t> lv_pages;
-          ReadLongValue(
-              db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &lv_pages,
-              &lv_rows);
-          RowPointer to = MoveLongValue(columns[c.number], h, lv_rows, c.name);
-          Store32(bytes.data() + (cd.data - r.bytes) + 4, to.Packed());
-        }
-        rows.push_back(std::move(bytes));
-      }
-      Image& img = NewImage(data_at[pg], kPageData);
+    std::vector<uint32_t> spaced;
+    std::vector<Image> page_rows;
+    Packer pack{capacity};
+    auto close_page = [&](uint32_t page) {
+      const uint32_t pos = data_at[page];
+      Image& img = NewImage(pos, kPageData);
       Store32(img.data() + 4, out.id);
       std::vector<RowImage> images;
-      for (const Image& r : rows) images.push_back({r.data(), r.size(), 0});
-      if (!LayOutRows(l_, img.data(), images)) db_.Fail(data_at[pg], "rows do not fit");
+      for (const Image& r : page_rows) images.push_back({r.data(), r.size(), 0});
+      if (!LayOutRows(l_, img.data(), images)) db_.Fail(pos, "rows do not fit");
+      if (Le16(img.data() + 2) >= ps_ / 4) spaced.push_back(pos);
+      Flush(pos);
+      page_rows.clear();
+    };
+    auto place = [&](const LiveRow& r) {
+      if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
+      if (pack.Next(r.size)) {
+        if (pack.pages > 1) close_page(pack.pages - 2);
+        data_at.push_back(Allocate());
+      }
+      if (!t.physical.empty()) {
+        const RowPointer to{data_at[pack.pages - 1], static_cast<uint8_t>(pack.count - 1)};
+        moved.push_back({r.header.Packed(), to.Packed()});
+      }
+      Image bytes(r.bytes, r.bytes + r.size);
+      CrackedRow cr = CrackRow(db_, t, r);
+      for (size_t k : holders) {
+        const ColumnData& cd = cr.columns[k];
+        if (!cd.present || cd.size != 4) continue;
+        Store32(bytes.data() + (cd.data - r.bytes), MapTableId(ids_, Le32(cd.data)));
+      }
+      for (size_t k = 0; k < t.columns.size(); ++k) {
+        const Column& c = t.columns[k];
+        const ColumnData& cd = cr.columns[k];
+        if (!c.Fixed() && !KnownVariableType(c.type) && cd.present && cd.size > 0) {
+          throw FullCompactionRefused("column \"" + c.name + "\" of " + tname +
+                                      " has the unknown type " + Hex(c.type));
+        }
+        if (!c.IsLongValue() || !cd.present) continue;
+        LongValueHeader h = ParseLongValueHeader(db_, cd.data, cd.size, r.data.page, c.name);
+        if (h.kind == kLvInline) continue;
+        std::vector<RowPointer> lv_rows;
+        std::vector<uint32_t> lv_pages;
+        ReadLongValue(
+            db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &lv_pages,
+            &lv_rows);
+        RowPointer to = MoveLongValue(columns[c.number], h, lv_rows, c.name);
+        Store32(bytes.data() + (cd.data - r.bytes) + 4, to.Packed());
+      }
+      page_rows.push_back(std::move(bytes));
+    };
+    uint64_t placed = 0;
+    if (keyed) {
+      for (const RowPlace& p : places) {
+        LiveRow r = ResolveRow(db_, t, p.header);
+        if (r.size != p.size) db_.Fail(r.data.page, "the rows changed between two scans");
+        place(r);
+        ++placed;
+      }
+    } else {
+      ForEachLiveRow(db_, t, [&](const LiveRow& r) {
+        place(r);
+        ++placed;
+      });
     }
+    if (pack.pages > 0) close_page(pack.pages - 1);
+    data_pages_ += pack.pages;
+    std::vector<RowPlace>().swap(places);
+    std::sort(moved.begin(), moved.end());
     for (auto& [number, c] : columns) CloseColumnPage(c);
-    out.live_rows = static_cast<uint32_t>(places.size());
-    rows_ += places.size();
+    out.live_rows = static_cast<uint32_t>(placed);
+    rows_ += placed;
 
     // Maps of the table and its long-value columns.
     const Offsets off = DefinitionOffsets(t);
-    std::vector<uint32_t> spaced;
-    for (uint32_t pos : data_at) {
-      if (Le16(images_[pos].data() + 2) >= ps_ / 4) spaced.push_back(pos);
-    }
     RequestMap(ti, t.owned_map, l_.tdef_owned_map, data_at, "owned-pages map");
     RequestMap(ti, t.free_map, l_.tdef_free_map, spaced, "free-space map");
     for (size_t m = 0; m < t.long_value_maps.size(); ++m) {
@@ -494,19 +548,20 @@ class FullWriter {
 
   // Pages of physical index i, rebuilt from its leaf entries under the new row pointers.
   std::vector<uint32_t> WriteIndex(const TableDef& t, size_t i,
-                                   const std::unordered_map<uint32_t, RowPointer>& moved,
+                                   const std::vector<std::pair<uint32_t, uint32_t>>& moved,
                                    TableOut& out, uint32_t root_field) {
     IndexTree tree = ReadIndexTree(db_, t, i);
     const PhysicalIndex& p = t.physical[i];
     std::vector<std::string> entries;
     entries.reserve(tree.entries.size());
     for (const IndexEntry& e : tree.entries) {
-      auto it = moved.find(e.row.Packed());
-      if (it == moved.end()) {
+      auto it = std::lower_bound(moved.begin(), moved.end(), std::make_pair(e.row.Packed(), 0u));
+      if (it == moved.end() || it->first != e.row.Packed()) {
         db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
                              ", not a live row");
       }
-      entries.push_back(RenumberedKey(t, out.name, p, e.key) + RowPointerBe(it->second));
+      entries.push_back(RenumberedKey(t, out.name, p, e.key) +
+                        RowPointerBe(RowPointer::FromLe(it->second)));
     }
     std::sort(entries.begin(), entries.end());
     for (size_t k = 1; k < entries.size(); ++k) {
@@ -552,8 +607,11 @@ class FullWriter {
       last.push_back(ip.entries.empty() ? std::string() : ip.entries.back());
       Image& img = NewImage(level[g], kPageIndexLeaf);
       if (!EncodeIndexPage(l_, ip, img.data())) db_.Fail(level[g], "index leaf does not fit");
+      Flush(level[g]);  // leaves are final: their siblings are known
     }
     pages.insert(pages.end(), level.begin(), level.end());
+    bool leaf_level = true;
+    std::vector<uint32_t> nodes;  // held until the level above has named their siblings
 
     // Nodes, bottom up: each names all children but the last in entries, the last as its tail.
     while (level.size() > 1) {
@@ -593,24 +651,23 @@ class FullWriter {
       }
       // Siblings of the children of each new node.
       for (const auto& [first, end] : parents) {
-        for (size_t c = first; c < end && level.size() > 1 && !IsLeafLevel(level); ++c) {
-          Image& img = images_[level[c]];
+        for (size_t c = first; c < end && level.size() > 1 && !leaf_level; ++c) {
+          Image& img = held_.at(level[c]);
           Store32(img.data() + l_.idx_prev, c > first ? level[c - 1] : 0);
           Store32(img.data() + l_.idx_next, c + 1 < end ? level[c + 1] : 0);
         }
       }
       pages.insert(pages.end(), up.begin(), up.end());
+      nodes.insert(nodes.end(), up.begin(), up.end());
+      leaf_level = false;
       level = std::move(up);
       last = std::move(up_last);
     }
+    for (uint32_t n : nodes) Flush(n);
     out.page_fields.push_back({root_field, level.front()});
     index_pages_ += static_cast<uint32_t>(pages.size());
     std::sort(pages.begin(), pages.end());
     return pages;
-  }
-
-  bool IsLeafLevel(const std::vector<uint32_t>& level) {
-    return images_[level.front()][0] == kPageIndexLeaf;
   }
 
   // --- table definitions and maps ------------------------------------------------------------
@@ -685,6 +742,7 @@ class FullWriter {
         const uint64_t b = pages[k] - slot * per;
         img[4 + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
       }
+      Flush(at);
       Store32(row.data() + 1 + 4 * slot, at);
     }
     return row;
@@ -709,6 +767,7 @@ class FullWriter {
       }
       Image& img = NewImage(host, kPageData);
       if (!LayOutRows(l_, img.data(), images)) db_.Fail(host, "usage maps do not fit");
+      Flush(host);
     }
   }
 
@@ -732,7 +791,7 @@ class FullWriter {
         const size_t n = std::min(all.size() - std::min(all.size(), from), ps_ - at);
         std::memcpy(img.data() + at, all.data() + from, n);
         Store32(img.data() + 4, i + 1 < t.chain.size() ? t.chain[i + 1] : 0);
-        images_[t.chain[i]] = std::move(img);
+        Emit(t.chain[i], img);
       }
     }
   }
@@ -774,13 +833,14 @@ class FullWriter {
       std::fill(g.begin() + 1, g.end(), 0);
       for (size_t i = 0; i < bitmaps.size(); ++i) {
         Store32(g.data() + 1 + 4 * i, bitmaps[i]);
-        Image& img = images_[bitmaps[i]];
+        Image& img = held_.at(bitmaps[i]);
         for (uint64_t k = 0; k < per; ++k) {
           const uint64_t pos = i * per + k;
-          const bool used = pos < n && (pos < 2 || images_.count(static_cast<uint32_t>(pos)));
+          const bool used = pos < n && (pos < 2 || Taken(static_cast<uint32_t>(pos)));
           if (!used) img[4 + k / 8] |= static_cast<uint8_t>(1u << (k % 8));
         }
       }
+      for (uint32_t b : bitmaps) Flush(b);
     } else {
       const uint32_t n = PageCount();
       uint64_t bits = 8ull * (g.size() - 5);
@@ -790,7 +850,7 @@ class FullWriter {
       }
       std::fill(g.begin() + 5, g.end(), 0);
       for (uint64_t p = 0; p < bits; ++p) {
-        const bool used = p < n && (p < 2 || images_.count(static_cast<uint32_t>(p)));
+        const bool used = p < n && (p < 2 || Taken(static_cast<uint32_t>(p)));
         if (!used) g[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
       }
     }
@@ -801,9 +861,9 @@ class FullWriter {
       images.push_back({rows[s].data(), rows[s].size(), one.slots[s].flags});
     }
     if (!LayOutRows(l_, img.data(), images)) db_.Fail(1, "global usage map no longer fits");
-    images_[1] = std::move(img);
+    Emit(1, img);
     Page p0 = db_.ReadPage(0, "header");
-    images_[0] = Image(p0->begin(), p0->end());
+    Emit(0, Image(p0->begin(), p0->end()));
   }
 
   Database& db_;
@@ -812,27 +872,41 @@ class FullWriter {
   std::vector<bool> fixed_;
   uint32_t cursor_ = 2;
   std::vector<TableOut> tables_;
-  TableIdMap ids_;                    // tables whose definitions moved
-  std::map<uint32_t, Image> images_;  // output position -> page
+  TableIdMap ids_;  // tables whose definitions moved
+  PageSink* out_ = nullptr;
+  std::map<uint32_t, Image> held_;  // output position -> page not yet complete
+  std::vector<bool> written_;       // positions put to out_
+  Image scratch_;
   std::vector<MapRequest> maps_;
   std::vector<RowPointer> map_at_;  // per request: its new row
   std::unordered_set<uint32_t> old_map_rows_;
-  std::unordered_set<uint32_t> values_seen_;
+  SlotSet values_seen_;  // first rows of the long values moved
   uint64_t rows_ = 0;
   uint32_t data_pages_ = 0, lv_pages_ = 0, index_pages_ = 0, map_pages_ = 0;
 };
 
 }  // namespace
 
-uint32_t WriteFullyCompacted(Database& db, std::ostream& out, FullCompactStats* stats) {
+uint32_t WriteFullyCompacted(Database& db, PageSink& out, FullCompactStats* stats) {
   if (stats) *stats = FullCompactStats{};
-  // The writer holds every output page until the table definitions are placed; a file larger
-  // than the budget is slid down instead, so memory stays bounded whatever the file's size.
-  if (static_cast<uint64_t>(db.PageCount()) * db.PageSize() > kFullCompactionMaxBytes) {
-    throw FullCompactionRefused("the database is larger than the full compactor takes (" +
-                                std::to_string(kFullCompactionMaxBytes >> 20) + " MiB)");
-  }
   return FullWriter(db).Run(out, stats);
+}
+
+uint32_t WriteFullyCompacted(Database& db, std::ostream& out, FullCompactStats* stats) {
+  struct Gathered : PageSink {
+    size_t size = 0;
+    std::map<uint32_t, std::vector<uint8_t>> pages;
+    void Put(uint32_t position, const uint8_t* page) override {
+      pages[position].assign(page, page + size);
+    }
+  } gathered;
+  gathered.size = db.PageSize();
+  const uint32_t count = WriteFullyCompacted(db, gathered, stats);
+  for (const auto& [position, page] : gathered.pages) {
+    out.write(reinterpret_cast<const char*>(page.data()),
+              static_cast<std::streamsize>(page.size()));
+  }
+  return count;
 }
 
 }  // namespace orvelle::jet

@@ -38,12 +38,23 @@ struct FullCompactStats {
   std::vector<std::string> pinned;
 };
 
-// The largest file the full compactor takes: it keeps the output in memory while it writes.
-inline constexpr uint64_t kFullCompactionMaxBytes = uint64_t{256} << 20;
+// Where the full compactor's pages go, each once, in any order: most pages are written as soon
+// as they are complete, the table definitions, maps and pages 0 and 1 at the end, once their
+// pointers are known. Pages arrive encoded for the output (Database::EncodeOutputPage).
+class PageSink {
+ public:
+  virtual ~PageSink() = default;
+  virtual void Put(uint32_t position, const uint8_t* page) = 0;
+};
 
 // Writes the fully compacted copy of db (which the structural checker accepted) to out and
-// returns its page count. Throws FullCompactionRefused for what it cannot rewrite, JetError
-// for an inconsistency found while reading.
+// returns its page count; every position below it is put once (free positions as zero pages).
+// The writer holds only the pages whose contents wait on later ones (definitions, maps, the
+// upper levels of the index being written), not the copy. Throws FullCompactionRefused for what
+// it cannot rewrite, JetError for an inconsistency found while reading.
+uint32_t WriteFullyCompacted(Database& db, PageSink& out, FullCompactStats* stats = nullptr);
+
+// The same into a stream, in page order (the pages are gathered in memory first).
 uint32_t WriteFullyCompacted(Database& db, std::ostream& out, FullCompactStats* stats = nullptr);
 
 }  // namespace orvelle::jet

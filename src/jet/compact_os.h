@@ -26,6 +26,12 @@ class NewFile {
   // False with the system's text in `error`.
   bool Create(const std::string& path, std::string* error);
   bool Write(const char* data, size_t size, std::string* error);
+  // At an offset from the start, leaving the position of Write alone (POSIX) or not (Windows):
+  // a file is written either way, not both.
+  bool WriteAt(uint64_t offset, const char* data, size_t size, std::string* error);
+  // Asks the system to start writing what was written so far to the disk, without waiting, so
+  // that the flush before publishing has less left to do (Linux; elsewhere nothing).
+  void StartWriteback();
   // Reports a failing close (delayed write errors show up there).
   bool Close(std::string* error);
 

@@ -124,6 +124,27 @@ bool NewFile::Write(const char* data, size_t size, std::string* error) {
   return true;
 }
 
+bool NewFile::WriteAt(uint64_t offset, const char* data, size_t size, std::string* error) {
+  while (size > 0) {
+    ssize_t n = pwrite(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (error) *error = std::strerror(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+void NewFile::StartWriteback() {
+#ifdef __linux__
+  if (handle_ >= 0) sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool NewFile::Close(std::string* error) {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);

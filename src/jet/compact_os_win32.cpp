@@ -58,6 +58,26 @@ bool NewFile::Write(const char* data, size_t size, std::string* error) {
   return true;
 }
 
+bool NewFile::WriteAt(uint64_t offset, const char* data, size_t size, std::string* error) {
+  while (size > 0) {
+    const DWORD want = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD wrote = 0;
+    if (!WriteFile(AsHandle(handle_), data, want, &wrote, &at) || wrote == 0) {
+      if (error) *error = win32::SystemMessage(GetLastError());
+      return false;
+    }
+    data += wrote;
+    size -= wrote;
+    offset += wrote;
+  }
+  return true;
+}
+
+void NewFile::StartWriteback() {}
+
 bool NewFile::Close(std::string* error) {
   if (handle_ == -1) return true;
   HANDLE h = AsHandle(handle_);

@@ -12,33 +12,11 @@
 namespace orvelle::jet {
 
 uint32_t PageInventory::LiveCount() const {
-  return static_cast<uint32_t>(std::count_if(roles.begin(), roles.end(),
-                                             [](PageRole r) { return r != PageRole::kDropped; }));
+  return static_cast<uint32_t>(
+      std::count_if(roles.begin(), roles.end(), [](PageRole r) { return r != PageRole::kNone; }));
 }
 
 namespace {
-
-const char* RoleName(PageRole r) {
-  switch (r) {
-    case PageRole::kDropped:
-      return "nothing";
-    case PageRole::kHeader:
-      return "header";
-    case PageRole::kTableDef:
-      return "table definition";
-    case PageRole::kMapHost:
-      return "usage-map host";
-    case PageRole::kBitmap:
-      return "usage bitmap";
-    case PageRole::kData:
-      return "data page";
-    case PageRole::kLongValue:
-      return "long-value page";
-    case PageRole::kIndex:
-      return "index page";
-  }
-  return "?";
-}
 
 constexpr int kMaxOverflowHops = 16;
 
@@ -51,7 +29,7 @@ class Collector {
  public:
   explicit Collector(Database& db) : db_(db), l_(db.GetLayout()) {
     inv_.page_count = db.PageCount();
-    inv_.roles.assign(db.PageCount(), PageRole::kDropped);
+    inv_.roles.assign(db.PageCount(), PageRole::kNone);
   }
 
   PageInventory Run() {
@@ -67,12 +45,12 @@ class Collector {
   void Claim(uint32_t pn, PageRole role, const std::string& what) {
     if (pn >= inv_.page_count) db_.Fail(pn, what + ": page beyond end of file");
     PageRole& r = inv_.roles[pn];
-    if (r == PageRole::kDropped || r == role) {
+    if (r == PageRole::kNone || r == role) {
       r = role;
       return;
     }
-    db_.Fail(pn, std::string("claimed twice: as ") + RoleName(r) + " and as " + RoleName(role) +
-                     " (" + what + ")");
+    db_.Fail(pn, std::string("claimed twice: as ") + PageRoleName(r) + " and as " +
+                     PageRoleName(role) + " (" + what + ")");
   }
 
   void Field(uint32_t pn, uint32_t offset, PointerForm form) {

@@ -10,19 +10,9 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/page_role.h"
 
 namespace orvelle::jet {
-
-enum class PageRole : uint8_t {
-  kDropped,  // free, leaked, or holding nothing a live structure reaches
-  kHeader,
-  kTableDef,
-  kMapHost,
-  kBitmap,
-  kData,
-  kLongValue,
-  kIndex,
-};
 
 // How a patched field stores its page number.
 enum class PointerForm : uint8_t {
@@ -63,7 +53,7 @@ struct PageInventory {
   std::unordered_map<uint32_t, uint32_t> bitmap_owner;  // type-0x05 page -> packed map row
   std::vector<RowPointer> orphan_maps;  // live map rows that no definition refers to
 
-  bool Live(uint32_t pn) const { return roles[pn] != PageRole::kDropped; }
+  bool Live(uint32_t pn) const { return roles[pn] != PageRole::kNone; }
   bool Fixed(uint32_t pn) const {
     return pn < 2 || roles[pn] == PageRole::kTableDef;  // header, global map, definitions
   }

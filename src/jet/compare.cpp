@@ -1,8 +1,10 @@
 #include "jet/compare.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <unordered_map>
 
 #include "jet/bytes.h"
@@ -10,30 +12,86 @@
 #include "jet/long_value.h"
 #include "jet/rows.h"
 #include "jet/table_def.h"
+#include "jet/usage_map.h"
 
 namespace orvelle::jet {
 
 namespace {
 
-// 128-bit digest from two independent 64-bit FNV-1a streams.
+uint64_t Mix64(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdull;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ull;
+  x ^= x >> 33;
+  return x;
+}
+
+uint64_t Rotl(uint64_t x, int r) { return x << r | x >> (64 - r); }
+
+// A 128-bit digest of a byte string.
 struct Digest {
-  uint64_t a = 0xcbf29ce484222325ull, b = 0x84222325cbf29ce4ull;
-  void Add(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < n; ++i) {
-      a = (a ^ p[i]) * 0x100000001b3ull;
-      b = (b ^ p[i]) * 0x100000001b3ull + 0x9e3779b97f4a7c15ull;
-    }
-  }
-  void Add(const std::string& s) { Add(s.data(), s.size()); }
-  void AddU64(uint64_t v) { Add(&v, sizeof v); }
-  void Add(const Digest& d) {
-    AddU64(d.a);
-    AddU64(d.b);
-  }
+  uint64_t a = 0, b = 0;
   bool operator<(const Digest& o) const { return a != o.a ? a < o.a : b < o.b; }
   bool operator==(const Digest& o) const { return a == o.a && b == o.b; }
   bool operator!=(const Digest& o) const { return !(*this == o); }
+};
+
+// Digests bytes 32 at a time in four independent lanes (multiply-rotate rounds), folded into
+// two avalanched halves at the end; the result depends on the bytes and their count only, not
+// on how they were split into calls.
+class Hasher {
+ public:
+  void Add(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    length_ += n;
+    if (fill_ > 0) {
+      const size_t take = std::min(n, kBlock - fill_);
+      std::memcpy(buffer_ + fill_, p, take);
+      fill_ += take;
+      p += take;
+      n -= take;
+      if (fill_ < kBlock) return;
+      Block(buffer_);
+      fill_ = 0;
+    }
+    for (; n >= kBlock; p += kBlock, n -= kBlock) Block(p);
+    std::memcpy(buffer_, p, n);
+    fill_ = n;
+  }
+  void Add(const std::string& s) { Add(s.data(), s.size()); }
+  void Add(const Digest& d) {
+    uint64_t w[2] = {d.a, d.b};
+    Add(w, sizeof w);
+  }
+  Digest Finish() const {
+    Hasher h = *this;
+    if (h.fill_ > 0) {
+      std::memset(h.buffer_ + h.fill_, 0, kBlock - h.fill_);
+      h.Block(h.buffer_);
+    }
+    const uint64_t* v = h.v_;
+    Digest d;
+    d.a = Mix64(Rotl(v[0], 1) + Rotl(v[1], 7) + Rotl(v[2], 12) + Rotl(v[3], 18) + length_ * kP5);
+    d.b = Mix64((v[0] ^ Rotl(v[1], 31)) * kP3 + (v[2] ^ Rotl(v[3], 17)) * kP2 + length_ + d.a);
+    return d;
+  }
+
+ private:
+  static constexpr size_t kBlock = 32;
+  static constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull, kP2 = 0xC2B2AE3D27D4EB4Full,
+                            kP3 = 0x165667B19E3779F9ull, kP5 = 0x27D4EB2F165667C5ull;
+  void Block(const uint8_t* p) {
+    for (int i = 0; i < 4; ++i) {
+      uint64_t w;
+      std::memcpy(&w, p + 8 * i, 8);
+      v_[i] = Rotl(v_[i] + w * kP2, 31) * kP1;
+    }
+  }
+  uint64_t v_[4] = {kP1 + kP2, kP2, 0, 0 - kP1};
+  uint8_t buffer_[kBlock] = {};
+  size_t fill_ = 0;
+  uint64_t length_ = 0;
 };
 
 void PutLe32(uint8_t* p, uint32_t v) {
@@ -140,75 +198,186 @@ std::string IndexName(const TableDef& t, size_t i) {
   return "index " + std::to_string(i) + (names.empty() ? "" : " (" + names + ")");
 }
 
+// The digest of a live row: its bytes with long-value pointers cleared and ids mapped, and the
+// digest of each long value it names.
+Digest RowDigest(Database& db, const TableDef& t, const LiveRow& r,
+                 const std::vector<size_t>& holders, const TableIdMap* ids) {
+  CrackedRow cr = CrackRow(db, t, r);
+  std::vector<uint8_t> bytes(r.bytes, r.bytes + r.size);
+  Hasher d;
+  for (size_t k = 0; k < t.columns.size(); ++k) {
+    const Column& c = t.columns[k];
+    const ColumnData& cd = cr.columns[k];
+    if (!c.IsLongValue() || !cd.present) continue;
+    Hasher value;
+    ReadLongValue(
+        db, cd.data, cd.size, r.data.page, c.name,
+        [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
+    size_t at = static_cast<size_t>(cd.data - r.bytes);
+    if ((cd.data[3] & 0xC0) != kLvInline)
+      std::fill(bytes.begin() + at + 4, bytes.begin() + at + 8, 0);
+    d.Add(value.Finish());
+  }
+  if (ids) {
+    for (size_t k : holders) {
+      const ColumnData& cd = cr.columns[k];
+      if (!cd.present || cd.size != 4) continue;
+      size_t at = static_cast<size_t>(cd.data - r.bytes);
+      PutLe32(bytes.data() + at, MapTableId(*ids, Le32(cd.data)));
+    }
+  }
+  d.Add(bytes.data(), bytes.size());
+  return d.Finish();
+}
+
+// The key of an index entry with the table ids of holder columns mapped (mapped: the key
+// positions of those columns).
+std::string MappedKey(const TableDef& t, const PhysicalIndex& p, const std::vector<size_t>& mapped,
+                      const TableIdMap* ids, std::string key) {
+  for (size_t k : mapped) {
+    std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
+    std::optional<uint32_t> v = at ? LongKeyValue(key, *at) : std::nullopt;
+    if (v) SetLongKeyValue(key, *at, MapTableId(*ids, *v));
+  }
+  return key;
+}
+
+std::vector<size_t> MappedKeyColumns(const TableDef& t, const PhysicalIndex& p,
+                                     const std::vector<size_t>& holders, const TableIdMap* ids) {
+  std::vector<size_t> mapped;
+  for (size_t k = 0; ids && k < p.columns.size(); ++k) {
+    for (size_t h : holders) {
+      if (t.columns[h].number == p.columns[k]) mapped.push_back(k);
+    }
+  }
+  return mapped;
+}
+
+Digest EntryDigest(const std::string& key, const Digest& row) {
+  Hasher d;
+  d.Add(key);
+  d.Add(row);
+  return d.Finish();
+}
+
+// A multiset of digests held in constant space: each element spread over 128 bits by a
+// bijective mix and the two lanes summed modulo 2^64, with the count. Equal multisets give
+// equal sums; two different ones collide only by a 128-bit accident, as two different sorted
+// lists of the same digests would. Unequal sums prove the multisets differ.
+struct MultisetDigest {
+  uint64_t a = 0, b = 0, n = 0;
+  void Add(const Digest& d) {
+    const uint64_t x = Mix64(d.a), y = Mix64(d.b ^ x);
+    a += x ^ (y << 1 | y >> 63);
+    b += y;
+    ++n;
+  }
+  bool operator==(const MultisetDigest& o) const { return a == o.a && b == o.b && n == o.n; }
+  bool operator!=(const MultisetDigest& o) const { return !(*this == o); }
+};
+
+struct TableSums {
+  MultisetDigest rows;
+  std::vector<MultisetDigest> indexes;  // per physical index, of (key, row) digests
+  std::vector<std::string> faults;      // index entries that reach no live row
+};
+
+}  // namespace
+
+// Memory for the row digests stays bounded as tables grow.
+size_t compare_cached_rows = size_t{1} << 18;
+
+struct SourceDigests {
+  using Map = std::map<uint32_t, TableSums>;
+  Map tables;  // by table id
+};
+
+namespace {
+
+// Reads every row and index of t into multiset digests. holders are t's id-holding columns;
+// ids, when given, maps the table ids they hold (in rows and in index keys) before digesting.
+TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& holders,
+                    const TableIdMap* ids) {
+  TableSums sums;
+  std::vector<std::pair<uint32_t, Digest>> cache;  // header RP -> row digest
+  bool cached = !t.physical.empty();
+  bool ordered = true;
+  ForEachLiveRow(db, t, [&](const LiveRow& r) {
+    const Digest d = RowDigest(db, t, r, holders, ids);
+    sums.rows.Add(d);
+    if (!cached) return;
+    if (cache.size() >= compare_cached_rows) {
+      cached = false;
+      std::vector<std::pair<uint32_t, Digest>>().swap(cache);
+      return;
+    }
+    ordered = ordered && (cache.empty() || cache.back().first < r.header.Packed());
+    cache.push_back({r.header.Packed(), d});
+  });
+  if (t.physical.empty()) return sums;
+  if (!ordered) {
+    std::sort(cache.begin(), cache.end(),
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+  }
+  std::vector<uint32_t> owned;  // without the cache: the data pages a live row can be on
+  if (!cached) owned = ReadUsageMap(db, t.owned_map, "table owned-pages map").pages;
+  auto row_at = [&](RowPointer rp) -> std::optional<Digest> {
+    if (cached) {
+      auto it = std::lower_bound(cache.begin(), cache.end(), rp.Packed(),
+                                 [](const auto& e, uint32_t v) { return e.first < v; });
+      if (it == cache.end() || it->first != rp.Packed()) return std::nullopt;
+      return it->second;
+    }
+    if (!std::binary_search(owned.begin(), owned.end(), rp.page)) return std::nullopt;
+    DataPage d = ParseDataPage(db, rp.page, "data page");
+    if (rp.row >= d.slots.size() || !d.slots[rp.row].Live()) return std::nullopt;
+    return RowDigest(db, t, FollowRow(db, t, d, rp.row), holders, ids);
+  };
+  for (size_t i = 0; i < t.physical.size(); ++i) {
+    const PhysicalIndex& p = t.physical[i];
+    const std::vector<size_t> mapped = MappedKeyColumns(t, p, holders, ids);
+    IndexTree tree = ReadIndexTree(db, t, i);
+    MultisetDigest entries;
+    for (const IndexEntry& e : tree.entries) {
+      std::optional<Digest> row = row_at(e.row);
+      if (!row) {
+        sums.faults.push_back(IndexName(t, i) + " has an entry for " + Describe(e.row) +
+                              ", not a live row");
+        continue;
+      }
+      entries.Add(EntryDigest(MappedKey(t, p, mapped, ids, e.key), *row));
+    }
+    sums.indexes.push_back(entries);
+  }
+  return sums;
+}
+
+// The sorted digests behind TableSums, to say how many differ: read only when two tables
+// differ.
 struct TableImage {
   std::vector<Digest> rows;                  // sorted
   std::vector<std::vector<Digest>> indexes;  // per physical index, (key, row) digests sorted
-  std::vector<std::string> faults;           // index entries that reach no live row
 };
 
-// Reads every row and index of t. holders are t's id-holding columns; ids, when given, maps
-// the table ids they hold (in rows and in index keys) before digesting.
 TableImage Load(Database& db, const TableDef& t, const std::vector<size_t>& holders,
                 const TableIdMap* ids) {
   TableImage img;
   std::unordered_map<uint32_t, Digest> by_row;  // header RP -> row digest
   ForEachLiveRow(db, t, [&](const LiveRow& r) {
-    CrackedRow cr = CrackRow(db, t, r);
-    std::vector<uint8_t> bytes(r.bytes, r.bytes + r.size);
-    Digest d;
-    for (size_t k = 0; k < t.columns.size(); ++k) {
-      const Column& c = t.columns[k];
-      const ColumnData& cd = cr.columns[k];
-      if (!c.IsLongValue() || !cd.present) continue;
-      Digest value;
-      ReadLongValue(
-          db, cd.data, cd.size, r.data.page, c.name,
-          [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
-      size_t at = static_cast<size_t>(cd.data - r.bytes);
-      if ((cd.data[3] & 0xC0) != kLvInline)
-        std::fill(bytes.begin() + at + 4, bytes.begin() + at + 8, 0);
-      d.Add(value);
-    }
-    if (ids) {
-      for (size_t k : holders) {
-        const ColumnData& cd = cr.columns[k];
-        if (!cd.present || cd.size != 4) continue;
-        size_t at = static_cast<size_t>(cd.data - r.bytes);
-        PutLe32(bytes.data() + at, MapTableId(*ids, Le32(cd.data)));
-      }
-    }
-    d.Add(bytes.data(), bytes.size());
+    const Digest d = RowDigest(db, t, r, holders, ids);
     img.rows.push_back(d);
     by_row[r.header.Packed()] = d;
   });
   std::sort(img.rows.begin(), img.rows.end());
   for (size_t i = 0; i < t.physical.size(); ++i) {
     const PhysicalIndex& p = t.physical[i];
-    std::vector<size_t> mapped;  // key positions of holder columns
-    for (size_t k = 0; ids && k < p.columns.size(); ++k) {
-      for (size_t h : holders) {
-        if (t.columns[h].number == p.columns[k]) mapped.push_back(k);
-      }
-    }
+    const std::vector<size_t> mapped = MappedKeyColumns(t, p, holders, ids);
     IndexTree tree = ReadIndexTree(db, t, i);
     std::vector<Digest> entries;
     for (const IndexEntry& e : tree.entries) {
       auto it = by_row.find(e.row.Packed());
-      if (it == by_row.end()) {
-        img.faults.push_back(IndexName(t, i) + " has an entry for " + Describe(e.row) +
-                             ", not a live row");
-        continue;
-      }
-      std::string key = e.key;
-      for (size_t k : mapped) {
-        std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
-        std::optional<uint32_t> v = at ? LongKeyValue(key, *at) : std::nullopt;
-        if (v) SetLongKeyValue(key, *at, MapTableId(*ids, *v));
-      }
-      Digest d;
-      d.Add(key);
-      d.Add(it->second);
-      entries.push_back(d);
+      if (it == by_row.end()) continue;  // a fault, reported by Summarise
+      entries.push_back(EntryDigest(MappedKey(t, p, mapped, ids, e.key), it->second));
     }
     std::sort(entries.begin(), entries.end());
     img.indexes.push_back(std::move(entries));
@@ -224,7 +393,7 @@ size_t Missing(const std::vector<Digest>& x, const std::vector<Digest>& y) {
 }
 
 void CompareTable(Database& a, Database& b, const std::string& name, uint32_t id_a, uint32_t id_b,
-                  const TableIdMap& ids, CompareReport& r) {
+                  const TableIdMap& ids, const SourceDigests* ahead, CompareReport& r) {
   const std::string what = "table \"" + name + "\"";
   TableDef da = ReadTableDef(a, id_a), db = ReadTableDef(b, id_b);
   std::string def = DefinitionDifference(Normalise(a.GetLayout(), da, &ids),
@@ -233,34 +402,49 @@ void CompareTable(Database& a, Database& b, const std::string& name, uint32_t id
     r.differences.push_back(what + ": " + def);
     return;
   }
-  TableImage ia = Load(a, da, HolderColumns(da, name), &ids);
-  TableImage ib = Load(b, db, HolderColumns(db, name), nullptr);
+  const std::vector<size_t> ha = HolderColumns(da, name), hb = HolderColumns(db, name);
+  // A table that holds no ids digests the same under any renumbering: taken from ahead.
+  auto known =
+      ahead && ha.empty() ? ahead->tables.find(id_a) : SourceDigests::Map::const_iterator();
+  TableSums sa = ahead && ha.empty() && known != ahead->tables.end() ? known->second
+                                                                     : Summarise(a, da, ha, &ids);
+  TableSums sb = Summarise(b, db, hb, nullptr);
   const size_t before = r.differences.size();
-  for (const std::string& f : ia.faults) r.differences.push_back(what + ": first file: " + f);
-  for (const std::string& f : ib.faults) r.differences.push_back(what + ": second file: " + f);
-  if (ia.rows.size() != ib.rows.size()) {
-    r.differences.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
-                            std::to_string(ib.rows.size()) + " in the second file");
-  } else if (ia.rows != ib.rows) {
-    r.differences.push_back(what + ": row contents differ (" +
-                            std::to_string(Missing(ia.rows, ib.rows)) + " of " +
-                            std::to_string(ia.rows.size()) + " sorted rows)");
+  for (const std::string& f : sa.faults) r.differences.push_back(what + ": first file: " + f);
+  for (const std::string& f : sb.faults) r.differences.push_back(what + ": second file: " + f);
+  bool same_indexes = sa.indexes.size() == sb.indexes.size();
+  for (size_t i = 0; same_indexes && i < sa.indexes.size(); ++i) {
+    same_indexes = sa.indexes[i] == sb.indexes[i];
   }
-  for (size_t i = 0; i < ia.indexes.size(); ++i) {
-    const std::vector<Digest>&x = ia.indexes[i], &y = ib.indexes[i];
-    if (x == y) continue;
-    r.differences.push_back(what + ": " + IndexName(da, i) + ": " + std::to_string(Missing(x, y)) +
-                            " of " + std::to_string(x.size()) +
-                            " entries not in the second file, " + std::to_string(Missing(y, x)) +
-                            " of " + std::to_string(y.size()) + " not in the first");
+  if (sa.rows.n != sb.rows.n) {
+    r.differences.push_back(what + ": " + std::to_string(sa.rows.n) + " rows, " +
+                            std::to_string(sb.rows.n) + " in the second file");
+  }
+  if ((sa.rows.n == sb.rows.n && sa.rows != sb.rows) || !same_indexes) {
+    TableImage ia = Load(a, da, ha, &ids);
+    TableImage ib = Load(b, db, hb, nullptr);
+    if (sa.rows.n == sb.rows.n && sa.rows != sb.rows) {
+      r.differences.push_back(what + ": row contents differ (" +
+                              std::to_string(Missing(ia.rows, ib.rows)) + " of " +
+                              std::to_string(ia.rows.size()) + " sorted rows)");
+    }
+    for (size_t i = 0; i < sa.indexes.size() && i < sb.indexes.size(); ++i) {
+      if (sa.indexes[i] == sb.indexes[i]) continue;
+      const std::vector<Digest>&x = ia.indexes[i], &y = ib.indexes[i];
+      r.differences.push_back(what + ": " + IndexName(da, i) + ": " +
+                              std::to_string(Missing(x, y)) + " of " + std::to_string(x.size()) +
+                              " entries not in the second file, " + std::to_string(Missing(y, x)) +
+                              " of " + std::to_string(y.size()) + " not in the first");
+    }
   }
   if (r.differences.size() == before) {
-    r.matched.push_back(what + ": " + std::to_string(ia.rows.size()) + " rows, " +
-                        std::to_string(ia.indexes.size()) + " indexes");
+    r.matched.push_back(what + ": " + std::to_string(sa.rows.n) + " rows, " +
+                        std::to_string(sa.indexes.size()) + " indexes");
   }
 }
 
-CompareReport Compare(Database& a, Database& b, const TableIdMap* expected) {
+CompareReport Compare(Database& a, Database& b, const TableIdMap* expected,
+                      const SourceDigests* ahead) {
   CompareReport r;
   std::map<std::string, uint32_t> ta, tb;
   for (const CatalogEntry& e : a.Catalog()) ta[e.name] = e.id;
@@ -286,17 +470,28 @@ CompareReport Compare(Database& a, Database& b, const TableIdMap* expected) {
                               std::to_string(MapTableId(*expected, id)) + " (" +
                               std::to_string(id) + " in the first)");
     }
-    CompareTable(a, b, name, id, other->second, ids, r);
+    CompareTable(a, b, name, id, other->second, ids, ahead, r);
   }
   return r;
 }
 
 }  // namespace
 
-CompareReport CompareDatabases(Database& a, Database& b) { return Compare(a, b, nullptr); }
+CompareReport CompareDatabases(Database& a, Database& b) { return Compare(a, b, nullptr, nullptr); }
 
-CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids) {
-  return Compare(a, b, &ids);
+CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
+                               const SourceDigests* ahead) {
+  return Compare(a, b, &ids, ahead);
+}
+
+std::shared_ptr<const SourceDigests> DigestSource(Database& a) {
+  auto out = std::make_shared<SourceDigests>();
+  for (const CatalogEntry& e : a.Catalog()) {
+    TableDef t = ReadTableDef(a, e.id);
+    if (!HolderColumns(t, e.name).empty()) continue;
+    out->tables.emplace(e.id, Summarise(a, t, {}, nullptr));
+  }
+  return out;
 }
 
 }  // namespace orvelle::jet

@@ -2,6 +2,8 @@
 // index entries, whatever their page layout and whatever page each table definition is on.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,11 +12,19 @@
 
 namespace orvelle::jet {
 
+struct SourceDigests;
+
 struct CompareReport {
   std::vector<std::string> matched;      // one line per table found equal
   std::vector<std::string> differences;  // one line per difference
   bool Equivalent() const { return differences.empty(); }
 };
+
+// How many rows of an indexed table the comparison keeps the digests of (2^18 unless changed),
+// so that an index entry finds the digest of its row; beyond, the row is read again where the
+// entry points. Tests set 0 to take that way on small files. Not to be changed while a
+// comparison runs.
+extern size_t compare_cached_rows;
 
 // Compares table by table, tables matched by name; a table's id may differ between the files.
 // The old -> new id mapping taken from the names is applied to every id the first file holds
@@ -33,6 +43,15 @@ CompareReport CompareDatabases(Database& a, Database& b);
 // The same, and each table of b must have exactly the id ids gives for its id in a (the id
 // itself when ids does not list it): for checking a compaction against the renumbering it
 // reports.
-CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids);
+//
+// ahead, when given, holds digests of a's tables taken before (DigestSource on another reader
+// of the same file), used for the tables that hold no ids.
+CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
+                               const SourceDigests* ahead = nullptr);
+
+// The row and index digests of every table of a that holds no table ids, which no renumbering
+// changes: computed while the copy is being written, they spare the comparison reading the
+// source again. Throws JetError when a cannot be read.
+std::shared_ptr<const SourceDigests> DigestSource(Database& a);
 
 }  // namespace orvelle::jet

@@ -126,7 +126,18 @@ Page Database::ReadPage(uint32_t pn, const char* structure) {
     Fail(pn, std::string(structure) + ": page beyond end of file (" + std::to_string(page_count_) +
                  " pages)");
   }
-  auto data = std::make_shared<std::vector<uint8_t>>(header_.page_size);
+  // The page leaving the cache lends its buffer when nobody else holds it: a scan then reads
+  // into the same few buffers instead of allocating one per page.
+  std::shared_ptr<std::vector<uint8_t>> data;
+  if (cache_.size() >= kCachePages) {
+    auto victim = cache_.find(lru_.back());
+    if (victim->second.first.use_count() == 1) {
+      data = std::const_pointer_cast<std::vector<uint8_t>>(victim->second.first);
+    }
+    cache_.erase(victim);
+    lru_.pop_back();
+  }
+  if (!data) data = std::make_shared<std::vector<uint8_t>>(header_.page_size);
   if (!source_->ReadAt(static_cast<uint64_t>(pn) * header_.page_size, data->data(), data->size())) {
     Fail(pn, std::string(structure) + ": cannot read the page");
   }
@@ -138,10 +149,6 @@ Page Database::ReadPage(uint32_t pn, const char* structure) {
     }
   } else if (pn > 0 && header_.encoded()) {
     DecodeJetPage(header_.database_key, pn, data->data(), data->size());
-  }
-  if (cache_.size() >= kCachePages) {
-    cache_.erase(lru_.back());
-    lru_.pop_back();
   }
   lru_.push_front(pn);
   Page page = std::move(data);

@@ -1,6 +1,9 @@
 #include "jet/page_source.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "jet/error.h"
 
@@ -19,21 +22,51 @@ class FileSource : public ByteSource {
     std::streamoff end = in_.tellg();
     if (end < 0) throw JetError(name_, -1, "cannot determine the file length");
     size_ = static_cast<uint64_t>(end);
+    // A small file is read whole: every later read is a copy from memory.
+    if (size_ > 0 && size_ <= kWindow) {
+      window_.resize(static_cast<size_t>(size_));
+      if (!Read(0, window_.data(), window_.size())) window_.clear();
+    }
   }
   const std::string& Name() const override { return name_; }
   uint64_t Size() const override { return size_; }
+  // A read that continues the one before fills a window of the bytes that follow, so that a
+  // scan through the file costs a few large reads; other reads take what they ask for.
   bool ReadAt(uint64_t offset, void* buffer, size_t len) override {
     if (offset > size_ || len > size_ - offset) return false;
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    in_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(len));
-    return static_cast<size_t>(in_.gcount()) == len;
+    if (offset >= window_at_ && offset + len <= window_at_ + window_.size()) {
+      std::memcpy(buffer, window_.data() + (offset - window_at_), len);
+      last_end_ = offset + len;
+      return true;
+    }
+    const bool sequential = offset == last_end_ && len < kWindow;
+    last_end_ = offset + len;
+    if (!sequential) return Read(offset, static_cast<char*>(buffer), len);
+    window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset)));
+    window_at_ = offset;
+    if (!Read(offset, window_.data(), window_.size())) {
+      window_.clear();
+      return false;
+    }
+    std::memcpy(buffer, window_.data(), len);
+    return true;
   }
 
  private:
+  bool Read(uint64_t offset, char* buffer, size_t len) {
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    in_.read(buffer, static_cast<std::streamsize>(len));
+    return static_cast<size_t>(in_.gcount()) == len;
+  }
+
+  static constexpr size_t kWindow = size_t{1} << 20;
   std::string name_;
   std::ifstream in_;
   uint64_t size_ = 0;
+  std::vector<char> window_;
+  uint64_t window_at_ = 0;
+  uint64_t last_end_ = UINT64_MAX;
 };
 
 class BytesSource : public ByteSource {

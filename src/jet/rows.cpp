@@ -93,17 +93,22 @@ LiveRow FollowRow(Database& db, const TableDef& t, const DataPage& start, size_t
     r.page = p.page;
     r.bytes = p.Row(s);
     r.size = p.slots[s].Length();
-    return r;
   };
   // Most rows live where their header is: no copy of the page, no loop bookkeeping.
-  if (!(start.slots[slot].flags & kRowOverflowHeader)) return land(start, slot);
+  if (!(start.slots[slot].flags & kRowOverflowHeader)) {
+    land(start, slot);
+    return r;
+  }
   DataPage cur = start;
   size_t s = slot;
   std::unordered_set<uint32_t> seen{r.header.Packed()};
   for (int hop = 0;; ++hop) {
     const Slot& sl = cur.slots[s];
     // The header slot carries 0x4000 alone; a target that moved again keeps 0x4000 too.
-    if (!(sl.flags & kRowOverflowHeader)) return land(cur, s);
+    if (!(sl.flags & kRowOverflowHeader)) {
+      land(cur, s);
+      return r;
+    }
     if (sl.Length() < 4) {
       db.Fail(cur.number, "data page: overflow row " + std::to_string(s) + " has " +
                               std::to_string(sl.Length()) + " bytes, expected a 4-byte pointer");
@@ -176,7 +181,9 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
   }
   cr.column_count = c;
   const size_t mask_at = size - mask_len;
-  std::vector<uint32_t> entries;  // variable offsets, eod last
+  // Variable offsets, eod last; kept between calls, as every row of a scan needs one.
+  thread_local std::vector<uint32_t> entries;
+  entries.clear();
   size_t var_table_start = mask_at;
   if (t.num_var_cols > 0) {
     if (!jet3) {

@@ -41,20 +41,10 @@ const char* SeverityName(Severity s) {
   return "?";
 }
 
-// Counts what the full compactor writes without keeping it.
-class CountingBuffer : public std::streambuf {
+// Takes the full compactor's pages and keeps none: only their count matters.
+class DiscardingSink : public PageSink {
  public:
-  uint64_t count = 0;
-
- protected:
-  int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) ++count;
-    return traits_type::not_eof(c);
-  }
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    count += static_cast<uint64_t>(n);
-    return n;
-  }
+  void Put(uint32_t, const uint8_t*) override {}
 };
 
 // What compaction would reclaim, found the way the compactor finds it: the full compactor's
@@ -75,9 +65,7 @@ Reclaim Reclaimable(Database& db, const CheckReport& r, size_t errors) {
   };
   std::string refused;
   try {
-    std::ostream sink(nullptr);
-    CountingBuffer counted;
-    sink.rdbuf(&counted);
+    DiscardingSink sink;
     const uint32_t pages = WriteFullyCompacted(db, sink);
     if (pages <= r.page_count) {
       const uint32_t dropped = r.page_count - pages;
