@@ -24,6 +24,7 @@
 #include "jet/compare.h"
 #include "jet/database.h"
 #include "orvelle_version.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -161,8 +162,7 @@ std::string Percent(uint64_t part, uint64_t whole) {
 
 // Lock files share the databases' mask but are no databases.
 bool IsDatabaseName(const std::filesystem::path& p) {
-  std::string ext = p.extension().string();
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const std::string ext = orvelle::text::LowerAscii(p.extension().string());
   return ext.size() >= 3 && ext.compare(ext.size() - 2, 2, "db") == 0 && ext != ".ldb" &&
          ext != ".laccdb";
 }
