@@ -76,6 +76,27 @@ namespace {
 
 constexpr int kMaxOverflowHops = 16;
 
+// The variable-offset table of one row. A row lies within one page of at most 4096 bytes, and
+// every entry takes two of them (Jet4) or the count is one byte (Jet3), so 2049 entries hold
+// any row; push_back refuses more rather than writing past the end.
+class OffsetTable {
+ public:
+  void clear() { size_ = 0; }
+  bool push_back(uint32_t v) {
+    if (size_ == kCapacity) return false;
+    at_[size_++] = v;
+    return true;
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint32_t operator[](size_t i) const { return at_[i]; }
+
+ private:
+  static constexpr size_t kCapacity = 2049;
+  uint32_t at_[kCapacity];
+  size_t size_ = 0;
+};
+
 void CheckOwner(Database& db, const DataPage& d, const TableDef& t) {
   if (d.owner != t.page) {
     db.Fail(d.number, "data page: owner " + std::to_string(d.owner) +
@@ -181,8 +202,10 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
   }
   cr.column_count = c;
   const size_t mask_at = size - mask_len;
-  // Variable offsets, eod last; kept between calls, as every row of a scan needs one.
-  thread_local std::vector<uint32_t> entries;
+  // Variable offsets, eod last; kept between calls, as every row of a scan needs one. A fixed
+  // table, as a thread_local with a destructor (a vector) crashes threads as they end in the
+  // mingw-w64 runtime, which frees its storage before running the destructor.
+  thread_local OffsetTable entries;
   entries.clear();
   size_t var_table_start = mask_at;
   if (t.num_var_cols > 0) {
@@ -195,7 +218,9 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
              " bytes");
       }
       var_table_start = mask_at - need;
-      for (size_t i = 0; i <= n; ++i) entries.push_back(Le16(b + mask_at - 4 - 2 * i));
+      for (size_t i = 0; i <= n; ++i) {
+        if (!entries.push_back(Le16(b + mask_at - 4 - 2 * i))) fail("too many variable columns");
+      }
     } else {
       const int64_t last = static_cast<int64_t>(size) - 1;
       const int64_t m = static_cast<int64_t>(mask_len);
@@ -211,7 +236,9 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
       int64_t used = 0;
       for (int64_t i = 0; i <= n; ++i) {
         while (used < jumps && b[last - m - 1 - used] == i) ++used;
-        entries.push_back(static_cast<uint32_t>(b[p0 - i] + 256 * used));
+        if (!entries.push_back(static_cast<uint32_t>(b[p0 - i] + 256 * used))) {
+          fail("too many variable columns");
+        }
       }
       var_table_start = static_cast<size_t>(p0 - n);
     }
