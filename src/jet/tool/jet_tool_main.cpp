@@ -48,30 +48,28 @@ class DiscardingSink : public PageSink {
   void Put(uint32_t, const uint8_t*) override {}
 };
 
-// What compaction would reclaim, found the way the compactor finds it: the full compactor's
-// output is written and counted; where it gives up, the page slide's plan, in which unused
-// pages below a table definition stay, as definitions keep their page numbers there. The
-// copy is not verified here, so the figure is what compaction drops unless its verification
-// refuses the copy.
+// What compaction would reclaim, in words and bytes.
 struct Reclaim {
   std::string text;
   uint64_t bytes = 0;  // 0 also when nothing can be reclaimed
 };
 
+// Found the way the compactor finds it: the full compactor's output is written and counted;
+// where it gives up, the page slide's plan, in which unused pages below a table definition
+// stay, as definitions keep their page numbers there. The copy is not verified here, so the
+// figure is what compaction drops unless its verification refuses the copy.
 Reclaim Reclaimable(Database& db, const CheckReport& r, size_t errors) {
   if (errors) return {"none, the database is damaged"};
-  auto in_pages = [&](uint32_t dropped) {
-    return std::to_string(dropped) + " pages (" +
-           std::to_string(static_cast<uint64_t>(dropped) * r.page_size) + " bytes)";
+  auto dropping = [&](uint32_t dropped, const std::string& more) {
+    const uint64_t bytes = static_cast<uint64_t>(dropped) * r.page_size;
+    return Reclaim{std::to_string(dropped) + " pages (" + std::to_string(bytes) + " bytes)" + more,
+                   bytes};
   };
   std::string refused;
   try {
     DiscardingSink sink;
     const uint32_t pages = WriteFullyCompacted(db, sink);
-    if (pages <= r.page_count) {
-      const uint32_t dropped = r.page_count - pages;
-      return {in_pages(dropped), static_cast<uint64_t>(dropped) * r.page_size};
-    }
+    if (pages <= r.page_count) return dropping(r.page_count - pages, "");
     refused = "the full compaction would not make the file smaller";
   } catch (const FullCompactionRefused& e) {
     refused = e.what();
@@ -85,12 +83,12 @@ Reclaim Reclaimable(Database& db, const CheckReport& r, size_t errors) {
     return {"none, " + e.Detail()};
   }
   const uint32_t dropped = r.page_count - output_pages;
-  std::string text = in_pages(dropped) + " by moving pages only (" + refused + ")";
+  std::string more = " by moving pages only (" + refused + ")";
   if (dropped < r.pages_reclaimable) {
-    text += "; " + std::to_string(r.pages_reclaimable - dropped) +
+    more += "; " + std::to_string(r.pages_reclaimable - dropped) +
             " unused pages stay below a table definition, which keeps its page number";
   }
-  return {text, static_cast<uint64_t>(dropped) * r.page_size};
+  return dropping(dropped, more);
 }
 
 // The verdict on one file, as both forms of "info" report it.
