@@ -309,7 +309,8 @@ class Checker {
 
   void CheckLongValues(const TableDef& t, const LiveRow& r,
                        const std::unordered_map<uint16_t, std::vector<uint32_t>>& lv_pages) {
-    CrackedRow cr = CrackRow(db_, t, r);
+    CrackRow(db_, t, r, cracked_);
+    const CrackedRow& cr = cracked_;
     for (size_t k = 0; k < t.columns.size(); ++k) {
       const Column& c = t.columns[k];
       const ColumnData& d = cr.columns[k];
@@ -412,6 +413,7 @@ class Checker {
   SlotSet live_rows_;                    // headers of the current table's live rows (indexed)
   std::vector<uint32_t> live_pages_;     // the pages live_rows_ has bits on
   uint64_t live_count_ = 0;
+  CrackedRow cracked_;  // the row being checked, its storage reused from row to row
   CheckReport report_;
 };
 

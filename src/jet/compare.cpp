@@ -200,35 +200,58 @@ std::string IndexName(const TableDef& t, size_t i) {
 
 // The digest of a live row: its bytes with long-value pointers cleared and ids mapped, and the
 // digest of each long value it names.
-Digest RowDigest(Database& db, const TableDef& t, const LiveRow& r,
-                 const std::vector<size_t>& holders, const TableIdMap* ids) {
-  CrackedRow cr = CrackRow(db, t, r);
-  std::vector<uint8_t> bytes(r.bytes, r.bytes + r.size);
-  Hasher d;
-  for (size_t k = 0; k < t.columns.size(); ++k) {
-    const Column& c = t.columns[k];
-    const ColumnData& cd = cr.columns[k];
-    if (!c.IsLongValue() || !cd.present) continue;
-    Hasher value;
-    ReadLongValue(
-        db, cd.data, cd.size, r.data.page, c.name,
-        [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
-    size_t at = static_cast<size_t>(cd.data - r.bytes);
-    if ((cd.data[3] & 0xC0) != kLvInline)
-      std::fill(bytes.begin() + at + 4, bytes.begin() + at + 8, 0);
-    d.Add(value.Finish());
+class RowDigester {
+ public:
+  RowDigester(Database& db, const TableDef& t, const std::vector<size_t>& holders,
+              const TableIdMap* ids)
+      : db_(db), t_(t), holders_(holders), ids_(ids && !holders.empty() ? ids : nullptr) {
+    has_long_values_ = std::any_of(t.columns.begin(), t.columns.end(),
+                                   [](const Column& c) { return c.IsLongValue(); });
   }
-  if (ids) {
-    for (size_t k : holders) {
-      const ColumnData& cd = cr.columns[k];
-      if (!cd.present || cd.size != 4) continue;
-      size_t at = static_cast<size_t>(cd.data - r.bytes);
-      PutLe32(bytes.data() + at, MapTableId(*ids, Le32(cd.data)));
+
+  Digest operator()(const LiveRow& r) {
+    Hasher d;
+    // Without long values or ids to map, the digest is that of the row's bytes as they are.
+    if (!has_long_values_ && !ids_) {
+      d.Add(r.bytes, r.size);
+      return d.Finish();
     }
+    CrackRow(db_, t_, r, cracked_);
+    bytes_.assign(r.bytes, r.bytes + r.size);
+    for (size_t k = 0; k < t_.columns.size(); ++k) {
+      const Column& c = t_.columns[k];
+      const ColumnData& cd = cracked_.columns[k];
+      if (!c.IsLongValue() || !cd.present) continue;
+      Hasher value;
+      ReadLongValue(
+          db_, cd.data, cd.size, r.data.page, c.name,
+          [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
+      size_t at = static_cast<size_t>(cd.data - r.bytes);
+      if ((cd.data[3] & 0xC0) != kLvInline)
+        std::fill(bytes_.begin() + at + 4, bytes_.begin() + at + 8, 0);
+      d.Add(value.Finish());
+    }
+    if (ids_) {
+      for (size_t k : holders_) {
+        const ColumnData& cd = cracked_.columns[k];
+        if (!cd.present || cd.size != 4) continue;
+        size_t at = static_cast<size_t>(cd.data - r.bytes);
+        PutLe32(bytes_.data() + at, MapTableId(*ids_, Le32(cd.data)));
+      }
+    }
+    d.Add(bytes_.data(), bytes_.size());
+    return d.Finish();
   }
-  d.Add(bytes.data(), bytes.size());
-  return d.Finish();
-}
+
+ private:
+  Database& db_;
+  const TableDef& t_;
+  const std::vector<size_t>& holders_;
+  const TableIdMap* ids_;
+  bool has_long_values_ = false;
+  CrackedRow cracked_;          // reused from row to row
+  std::vector<uint8_t> bytes_;  // likewise
+};
 
 // The key of an index entry with the table ids of holder columns mapped (mapped: the key
 // positions of those columns).
@@ -302,8 +325,9 @@ TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& 
   std::vector<std::pair<uint32_t, Digest>> cache;  // header RP -> row digest
   bool cached = !t.physical.empty();
   bool ordered = true;
+  RowDigester digest(db, t, holders, ids);
   ForEachLiveRow(db, t, [&](const LiveRow& r) {
-    const Digest d = RowDigest(db, t, r, holders, ids);
+    const Digest d = digest(r);
     sums.rows.Add(d);
     if (!cached) return;
     if (cache.size() >= compare_cached_rows) {
@@ -331,7 +355,7 @@ TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& 
     if (!std::binary_search(owned.begin(), owned.end(), rp.page)) return std::nullopt;
     DataPage d = ParseDataPage(db, rp.page, "data page");
     if (rp.row >= d.slots.size() || !d.slots[rp.row].Live()) return std::nullopt;
-    return RowDigest(db, t, FollowRow(db, t, d, rp.row), holders, ids);
+    return digest(FollowRow(db, t, d, rp.row));
   };
   for (size_t i = 0; i < t.physical.size(); ++i) {
     const PhysicalIndex& p = t.physical[i];
@@ -363,8 +387,9 @@ TableImage Load(Database& db, const TableDef& t, const std::vector<size_t>& hold
                 const TableIdMap* ids) {
   TableImage img;
   std::unordered_map<uint32_t, Digest> by_row;  // header RP -> row digest
+  RowDigester digest(db, t, holders, ids);
   ForEachLiveRow(db, t, [&](const LiveRow& r) {
-    const Digest d = RowDigest(db, t, r, holders, ids);
+    const Digest d = digest(r);
     img.rows.push_back(d);
     by_row[r.header.Packed()] = d;
   });
