@@ -33,8 +33,12 @@ struct Owner {
 
 class Checker {
  public:
-  explicit Checker(Database& db)
-      : db_(db), owners_(db.PageCount()), keep_(db.PageCount()), live_rows_(db.PageCount()) {}
+  Checker(Database& db, CheckObserver* observer)
+      : db_(db),
+        observer_(observer),
+        owners_(db.PageCount()),
+        keep_(db.PageCount()),
+        live_rows_(db.PageCount()) {}
 
   CheckReport Run() {
     report_.version = db_.GetHeader().version;
@@ -141,10 +145,15 @@ class Checker {
     // The live rows of the table, a bit per slot: index entries must each reach one.
     live_count_ = 0;
     live_pages_.clear();
+    observing_ = observer_ && observer_->Begin(e, t);
     Guard([&] { CheckRows(t, tname); });
     sum.live_rows = live_count_;
     for (size_t i = 0; i < t.physical.size(); ++i) {
       Guard([&] { CheckIndex(t, i, tname); });
+    }
+    if (observing_) {
+      observing_ = false;
+      observer_->End();
     }
     for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
     CheckDefinition(t, tname);
@@ -289,6 +298,7 @@ class Checker {
           keep_[r.header.page] = true;
           keep_[r.data.page] = true;
           CheckLongValues(t, r, lv_pages);
+          if (observing_) observer_->Row(r);
         }
       });
     }
@@ -350,6 +360,7 @@ class Checker {
     const std::vector<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
     std::vector<bool> in_tree(mapped.size(), false);
     IndexTree tree = ReadIndexTree(db_, t, i);
+    if (observing_) observer_->Index(i, tree);
     for (uint32_t p : tree.pages) {
       Claim(p, PageRole::kIndex, t.page, what);
       auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
@@ -406,6 +417,8 @@ class Checker {
   }
 
   Database& db_;
+  CheckObserver* observer_;
+  bool observing_ = false;  // the observer wants the current table
   std::vector<Owner> owners_;
   std::vector<bool> keep_;               // pages a page-level compaction keeps
   std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
@@ -419,6 +432,8 @@ class Checker {
 
 }  // namespace
 
-CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+CheckReport CheckDatabase(Database& db, CheckObserver* observer) {
+  return Checker(db, observer).Run();
+}
 
 }  // namespace orvelle::jet
