@@ -57,7 +57,10 @@ class Checker : public PageVisitor {
 
   void OnError(const JetError& e) override { Add(Severity::kError, e.Page(), e.Text()); }
 
-  void Claim(uint32_t pn, PageRole role, uint32_t table, Reach, const std::string& what) override {
+  // What rows reach is checked against the maps that list it, not claimed again.
+  void Claim(uint32_t pn, PageRole role, uint32_t table, Reach reach,
+             const std::string& what) override {
+    if (reach == Reach::kRow) return;
     if (pn < keep_.size()) {
       keep_[pn] = keep_[pn] || (role != PageRole::kData && role != PageRole::kLongValue);
     }

@@ -15,16 +15,13 @@ uint32_t PageInventory::LiveCount() const {
 
 namespace {
 
-class Collector : public PageVisitor {
+class Collector : public InventoryVisitor {
  public:
   explicit Collector(Database& db) : db_(db), l_(db.GetLayout()), owners_(db.PageCount()) {
     inv_.page_count = db.PageCount();
   }
 
-  PageInventory Run() {
-    WalkOptions options;
-    options.row_pages = true;
-    WalkPages(db_, *this, options);
+  PageInventory Finish() override {
     inv_.roles.resize(inv_.page_count);
     for (uint32_t pn = 0; pn < inv_.page_count; ++pn) inv_.roles[pn] = owners_[pn].role;
     FindOrphanMaps();
@@ -487,7 +484,21 @@ class Writer {
 
 }  // namespace
 
-PageInventory CollectInventory(Database& db) { return Collector(db).Run(); }
+WalkOptions InventoryVisitor::Options() {
+  WalkOptions options;
+  options.row_pages = true;
+  return options;
+}
+
+std::unique_ptr<InventoryVisitor> NewInventoryVisitor(Database& db) {
+  return std::make_unique<Collector>(db);
+}
+
+PageInventory CollectInventory(Database& db) {
+  Collector c(db);
+  WalkPages(db, c, InventoryVisitor::Options());
+  return c.Finish();
+}
 
 Relocation PackDown(const PageInventory& inv, uint32_t gap) {
   Relocation r;

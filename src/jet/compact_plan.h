@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <unordered_map>
 #include <vector>
 
 #include "jet/database.h"
 #include "jet/page_role.h"
+#include "jet/page_walk.h"
 
 namespace orvelle::jet {
 
@@ -61,6 +63,16 @@ struct PageInventory {
 };
 
 PageInventory CollectInventory(Database& db);
+
+// The visitor CollectInventory walks with, for a walk shared with other visitors (the
+// structural checker's; see checker.h).
+class InventoryVisitor : public PageVisitor {
+ public:
+  static WalkOptions Options();  // what the walk must report to it
+  // After the walk: the inventory, or JetError as CollectInventory throws it.
+  virtual PageInventory Finish() = 0;
+};
+std::unique_ptr<InventoryVisitor> NewInventoryVisitor(Database& db);
 
 // Where every live page goes. Fixed pages keep their numbers; the others keep their order.
 struct Relocation {

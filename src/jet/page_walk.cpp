@@ -64,6 +64,16 @@ class Walker {
     }
   }
 
+  // A step only row pages need: its failure is the visitor's to judge.
+  template <typename F>
+  void RowPages(F&& f) {
+    try {
+      f();
+    } catch (...) {
+      v_.OnRowPagesFailed();
+    }
+  }
+
   void Map(const UsageMap& m, MapUse use, uint32_t table, const std::string& what) {
     if (m.present) v_.Claim(m.where.page, PageRole::kMapHost, table, Reach::kReached, what);
     for (uint32_t b : m.bitmap_pages) v_.Claim(b, PageRole::kBitmap, table, Reach::kReached, what);
@@ -127,8 +137,8 @@ class Walker {
   void Row(const TableDef& t, const std::string& tname, const DataPage& d, size_t s,
            const LongValuePages& lv_pages) {
     if (o_.row_pages) {
-      v_.Claim(d.number, PageRole::kData, t.page, Reach::kReached, tname);
-      if (d.slots[s].flags & kRowOverflowHeader) Hops(t, tname, d, s);
+      v_.Claim(d.number, PageRole::kData, t.page, Reach::kRow, tname);
+      if (d.slots[s].flags & kRowOverflowHeader) RowPages([&] { Hops(t, tname, d, s); });
     }
     const LiveRow r = FollowRow(db_, t, d, s);
     v_.OnRow(t, r);
@@ -145,7 +155,7 @@ class Walker {
           db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &pages);
       auto allowed = lv_pages.find(c.number);
       v_.OnLongValue(t, c, r, pages, allowed == lv_pages.end() ? nullptr : &allowed->second);
-      if (o_.row_pages) LongValueLinks(t, tname, c, r, cd, pages);
+      if (o_.row_pages) RowPages([&] { LongValueLinks(t, tname, c, r, cd, pages); });
     }
   }
 
@@ -161,7 +171,7 @@ class Walker {
       next = ParseDataPage(db_, to.page, "overflow row");
       cur = &next;
       if (to.row >= cur->slots.size()) db_.Fail(to.page, "overflow row: row does not exist");
-      v_.Claim(to.page, PageRole::kData, t.page, Reach::kReached, tname);
+      v_.Claim(to.page, PageRole::kData, t.page, Reach::kRow, tname);
       slot = to.row;
     }
   }
@@ -172,7 +182,7 @@ class Walker {
     if (h.kind == kLvInline) return;
     v_.OnLongValuePointer(r.data.page, static_cast<uint32_t>(cd.data - r.page->data()) + 4);
     const std::string what = tname + " column \"" + c.name + "\"";
-    for (uint32_t p : pages) v_.Claim(p, PageRole::kLongValue, t.page, Reach::kReached, what);
+    for (uint32_t p : pages) v_.Claim(p, PageRole::kLongValue, t.page, Reach::kRow, what);
     if (h.kind != kLvChain) return;
     RowPointer rp = h.first;
     for (size_t n = 0; n < pages.size() && !rp.IsNull(); ++n) {

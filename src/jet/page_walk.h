@@ -22,8 +22,9 @@ namespace orvelle::jet {
 // Variable columns of these types are known to hold no page pointers (or long values).
 bool KnownType(uint8_t type);
 
-// How a claim came about: a usage map lists the page, or a structure was followed to it.
-enum class Reach : uint8_t { kListed, kReached };
+// How a claim came about: a usage map lists the page, a structure was followed to it, or a live
+// row reaches it (walks with row pages only).
+enum class Reach : uint8_t { kListed, kReached, kRow };
 
 // What a usage map is for.
 enum class MapUse : uint8_t {
@@ -103,6 +104,9 @@ class PageVisitor {
   // of a chained value, as (page, offset of the pointer).
   virtual void OnLongValuePointer(uint32_t /*page*/, uint32_t /*offset*/) {}
   virtual void OnLongValueLink(uint32_t /*page*/, uint32_t /*offset*/) {}
+  // Following a row's overflow hops or a long value's links failed (walks with row pages only;
+  // called inside the handler). Rethrows unless the visitor goes on with the row without them.
+  virtual void OnRowPagesFailed() { throw; }
 
   // A page of index i's tree (after its claim), with the index's usage map.
   virtual void OnIndexPage(const TableDef&, size_t /*i*/, uint32_t /*pn*/, const UsageMap&,
