@@ -33,9 +33,7 @@ class Checker : public PageVisitor {
         l_(db.GetLayout()),
         owners_(db.PageCount()),
         keep_(db.PageCount()),
-        live_rows_(db.PageCount()) {}
-
-  CheckReport Run() {
+        live_rows_(db.PageCount()) {
     report_.version = db_.GetHeader().version;
     report_.page_size = db_.PageSize();
     report_.page_count = db_.PageCount();
@@ -45,7 +43,10 @@ class Checker : public PageVisitor {
               "-byte pages: " + std::to_string(db_.TrailingBytes()) +
               (db_.TrailingBytes() == 1 ? " trailing byte ignored" : " trailing bytes ignored"));
     }
-    WalkPages(db_, *this, WalkOptions{});
+  }
+
+  // After the walk.
+  CheckReport Finish() {
     CountTablePages();
     uint32_t keep = 0;
     for (uint32_t p = 0; p < db_.PageCount(); ++p) keep += keep_[p] ? 1 : 0;
@@ -359,6 +360,30 @@ class Checker : public PageVisitor {
 
 }  // namespace
 
-CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+CheckReport CheckDatabase(Database& db) {
+  Checker c(db);
+  WalkPages(db, c, WalkOptions{});
+  return c.Finish();
+}
+
+CheckReport CheckDatabase(Database& db, InventoryResult* inventory) {
+  Checker c(db);
+  std::unique_ptr<InventoryVisitor> collector = NewInventoryVisitor(db);
+  PairedVisitor both(c, *collector);
+  WalkPages(db, both, InventoryVisitor::Options());
+  CheckReport report = c.Finish();
+  *inventory = InventoryResult{};
+  if (!report.Consistent()) return report;
+  inventory->available = true;
+  inventory->error = both.SecondError();
+  if (!inventory->error) {
+    try {
+      inventory->inventory = collector->Finish();
+    } catch (...) {
+      inventory->error = std::current_exception();
+    }
+  }
+  return report;
+}
 
 }  // namespace orvelle::jet

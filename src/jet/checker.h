@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "jet/compact_plan.h"
 #include "jet/database.h"
 
 namespace orvelle::jet {
@@ -48,5 +50,16 @@ struct CheckReport {
 // Checks the whole file. Damage inside one structure becomes one finding and the check goes
 // on with the next structure; only an unreadable header or catalogue throws JetError.
 CheckReport CheckDatabase(Database& db);
+
+// The page slide's inventory from the walk that checks the file.
+struct InventoryResult {
+  // False when the report has errors: structures the check broke off were not collected.
+  bool available = false;
+  std::exception_ptr error;  // when available: what CollectInventory throws, or null
+  PageInventory inventory;   // when available without error: what CollectInventory returns
+};
+
+// CheckDatabase(db) and, in the same walk, CollectInventory(db).
+CheckReport CheckDatabase(Database& db, InventoryResult* inventory);
 
 }  // namespace orvelle::jet

@@ -222,4 +222,112 @@ void WalkPages(Database& db, PageVisitor& v, const WalkOptions& options) {
   Walker(db, v, options).Run();
 }
 
+// Called inside the walk's handler: the error is the current exception.
+void PairedVisitor::OnError(const JetError& e) {
+  if (!error_) error_ = std::current_exception();
+  a_.OnError(e);
+}
+
+void PairedVisitor::Claim(uint32_t pn, PageRole role, uint32_t table, Reach reach,
+                          const std::string& what) {
+  a_.Claim(pn, role, table, reach, what);
+  Second([&] { b_.Claim(pn, role, table, reach, what); });
+}
+
+bool PairedVisitor::OnDuplicateTable(const CatalogEntry& e, const std::string& first) {
+  const bool again = a_.OnDuplicateTable(e, first);
+  Second([&] { b_.OnDuplicateTable(e, first); });
+  return again;
+}
+
+void PairedVisitor::OnTable(const CatalogEntry& e, const TableDef& t) {
+  a_.OnTable(e, t);
+  Second([&] { b_.OnTable(e, t); });
+}
+
+void PairedVisitor::OnTableEnd(const CatalogEntry& e, const TableDef* t) {
+  a_.OnTableEnd(e, t);
+  Second([&] { b_.OnTableEnd(e, t); });
+}
+
+void PairedVisitor::OnTablesDone() {
+  a_.OnTablesDone();
+  Second([&] { b_.OnTablesDone(); });
+}
+
+void PairedVisitor::OnMap(const UsageMap& m, MapUse use, uint32_t table, const std::string& what) {
+  a_.OnMap(m, use, table, what);
+  Second([&] { b_.OnMap(m, use, table, what); });
+}
+
+void PairedVisitor::OnFreeSpaceMap(const TableDef& t, const std::string& tname,
+                                   const std::vector<uint32_t>& free,
+                                   const std::vector<uint32_t>& owned) {
+  a_.OnFreeSpaceMap(t, tname, free, owned);
+  Second([&] { b_.OnFreeSpaceMap(t, tname, free, owned); });
+}
+
+void PairedVisitor::OnListedLongValuePage(uint32_t pn) {
+  a_.OnListedLongValuePage(pn);
+  Second([&] { b_.OnListedLongValuePage(pn); });
+}
+
+void PairedVisitor::OnDataPage(const TableDef& t, const DataPage& d) {
+  a_.OnDataPage(t, d);
+  Second([&] { b_.OnDataPage(t, d); });
+}
+
+void PairedVisitor::OnOverflowPointer(uint32_t page, uint32_t offset) {
+  Second([&] { b_.OnOverflowPointer(page, offset); });
+}
+
+void PairedVisitor::OnRow(const TableDef& t, const LiveRow& r) {
+  a_.OnRow(t, r);
+  Second([&] { b_.OnRow(t, r); });
+}
+
+void PairedVisitor::OnUnknownTypeData(const TableDef& t, const std::string& tname, const Column& c,
+                                      const LiveRow& r) {
+  a_.OnUnknownTypeData(t, tname, c, r);
+  Second([&] { b_.OnUnknownTypeData(t, tname, c, r); });
+}
+
+void PairedVisitor::OnLongValue(const TableDef& t, const Column& c, const LiveRow& r,
+                                const std::vector<uint32_t>& pages,
+                                const std::vector<uint32_t>* allowed) {
+  a_.OnLongValue(t, c, r, pages, allowed);
+  Second([&] { b_.OnLongValue(t, c, r, pages, allowed); });
+}
+
+void PairedVisitor::OnLongValuePointer(uint32_t page, uint32_t offset) {
+  Second([&] { b_.OnLongValuePointer(page, offset); });
+}
+
+void PairedVisitor::OnLongValueLink(uint32_t page, uint32_t offset) {
+  Second([&] { b_.OnLongValueLink(page, offset); });
+}
+
+// Called inside the walk's handler. The row goes on for the first, which never follows row
+// pages itself.
+void PairedVisitor::OnRowPagesFailed() {
+  if (!error_) error_ = std::current_exception();
+}
+
+void PairedVisitor::OnIndexPage(const TableDef& t, size_t i, uint32_t pn, const UsageMap& m,
+                                const std::string& what) {
+  a_.OnIndexPage(t, i, pn, m, what);
+  Second([&] { b_.OnIndexPage(t, i, pn, m, what); });
+}
+
+void PairedVisitor::OnIndexTree(const TableDef& t, size_t i, const UsageMap& m,
+                                const IndexTree& tree, const std::string& what) {
+  a_.OnIndexTree(t, i, m, tree, what);
+  Second([&] { b_.OnIndexTree(t, i, m, tree, what); });
+}
+
+void PairedVisitor::OnGlobalMap(const UsageMap& global) {
+  a_.OnGlobalMap(global);
+  Second([&] { b_.OnGlobalMap(global); });
+}
+
 }  // namespace orvelle::jet

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -125,5 +126,61 @@ struct WalkOptions {
 };
 
 void WalkPages(Database& db, PageVisitor& v, const WalkOptions& options);
+
+// Two visitors on one walk. The first takes every hook first and decides what an error does and
+// whether a repeated table is walked again; row pages are the second's alone. The second is
+// strict: its first error, from the walk or from one of its hooks, ends its part of the walk and
+// is kept, while the walk goes on for the first. The second sees what a walk of its own would
+// show it as long as no hook of the first throws (that ends the structure for both).
+class PairedVisitor : public PageVisitor {
+ public:
+  PairedVisitor(PageVisitor& first, PageVisitor& second) : a_(first), b_(second) {}
+  // The second's first error; null while it has none.
+  std::exception_ptr SecondError() const { return error_; }
+
+  void OnError(const JetError& e) override;
+  void Claim(uint32_t pn, PageRole role, uint32_t table, Reach reach,
+             const std::string& what) override;
+  bool OnDuplicateTable(const CatalogEntry& e, const std::string& first) override;
+  void OnTable(const CatalogEntry& e, const TableDef& t) override;
+  void OnTableEnd(const CatalogEntry& e, const TableDef* t) override;
+  void OnTablesDone() override;
+  void OnMap(const UsageMap& m, MapUse use, uint32_t table, const std::string& what) override;
+  void OnFreeSpaceMap(const TableDef& t, const std::string& tname,
+                      const std::vector<uint32_t>& free,
+                      const std::vector<uint32_t>& owned) override;
+  void OnListedLongValuePage(uint32_t pn) override;
+  void OnDataPage(const TableDef& t, const DataPage& d) override;
+  void OnOverflowPointer(uint32_t page, uint32_t offset) override;
+  void OnRow(const TableDef& t, const LiveRow& r) override;
+  void OnUnknownTypeData(const TableDef& t, const std::string& tname, const Column& c,
+                         const LiveRow& r) override;
+  void OnLongValue(const TableDef& t, const Column& c, const LiveRow& r,
+                   const std::vector<uint32_t>& pages,
+                   const std::vector<uint32_t>* allowed) override;
+  void OnLongValuePointer(uint32_t page, uint32_t offset) override;
+  void OnLongValueLink(uint32_t page, uint32_t offset) override;
+  void OnRowPagesFailed() override;
+  void OnIndexPage(const TableDef& t, size_t i, uint32_t pn, const UsageMap& m,
+                   const std::string& what) override;
+  void OnIndexTree(const TableDef& t, size_t i, const UsageMap& m, const IndexTree& tree,
+                   const std::string& what) override;
+  void OnGlobalMap(const UsageMap& global) override;
+
+ private:
+  template <typename F>
+  void Second(F&& f) {
+    if (error_) return;
+    try {
+      f();
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+  }
+
+  PageVisitor& a_;
+  PageVisitor& b_;
+  std::exception_ptr error_;
+};
 
 }  // namespace orvelle::jet
