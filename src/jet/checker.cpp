@@ -1,12 +1,12 @@
 #include "jet/checker.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "jet/index.h"
-#include "jet/long_value.h"
 #include "jet/page_walk.h"
 #include "jet/rows.h"
 #include "jet/slot_set.h"
