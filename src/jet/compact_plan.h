@@ -39,8 +39,8 @@ struct MapRowInfo {
 };
 
 // Everything relocation needs to know about one database. Built from a file that the
-// structural checker accepted; collecting re-reads every structure and throws JetError on any
-// inconsistency instead of guessing.
+// structural checker accepted, by a walk of its own or by the checker's (see checker.h);
+// collecting throws JetError on any inconsistency instead of guessing.
 struct PageInventory {
   uint32_t page_count = 0;
   std::vector<PageRole> roles;                                     // per old page
