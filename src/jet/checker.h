@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "jet/compact_plan.h"
 #include "jet/database.h"
 #include "jet/index.h"
 #include "jet/rows.h"
@@ -64,6 +66,20 @@ class CheckObserver {
 
 // Checks the whole file. Damage inside one structure becomes one finding and the check goes
 // on with the next structure; only an unreadable header or catalogue throws JetError.
-CheckReport CheckDatabase(Database& db, CheckObserver* observer = nullptr);
+CheckReport CheckDatabase(Database& db);
+
+// The same, with observer shown the rows and index trees as they are read.
+CheckReport CheckDatabase(Database& db, CheckObserver& observer);
+
+// The page slide's inventory from the walk that checks the file.
+struct InventoryResult {
+  // False when the report has errors: structures the check broke off were not collected.
+  bool available = false;
+  std::exception_ptr error;  // when available: what CollectInventory throws, or null
+  PageInventory inventory;   // when available without error: what CollectInventory returns
+};
+
+// CheckDatabase(db) and, in the same walk, CollectInventory(db).
+CheckReport CheckDatabase(Database& db, InventoryResult* inventory);
 
 }  // namespace orvelle::jet

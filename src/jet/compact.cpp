@@ -266,7 +266,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     try {
       auto reader = Database::OpenFile(source, password);
       SourceDigester digests(*reader);
-      CheckReport report = CheckDatabase(*reader, &digests);
+      CheckReport report = CheckDatabase(*reader, digests);
       for (const Finding& f : report.findings) {
         if (f.severity == Severity::kError) return f.Describe();
       }

@@ -55,7 +55,7 @@ CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
 // source again. Throws JetError when a cannot be read.
 std::shared_ptr<const SourceDigests> DigestSource(Database& a);
 
-// The same digests taken from a structural check of a (CheckDatabase(a, &digester)), which
+// The same digests taken from a structural check of a (CheckDatabase(a, digester)), which
 // reads every row and index tree anyway: the file is read once for both.
 class SourceDigester : public CheckObserver {
  public:

@@ -228,7 +228,7 @@ void ExpectMutationsCaught(const std::string& path) {
   // reader of their own.
   auto reader = Open("original", image);
   SourceDigester from_check(*reader);
-  ASSERT_TRUE(CheckDatabase(*reader, &from_check).Consistent());
+  ASSERT_TRUE(CheckDatabase(*reader, from_check).Consistent());
   const std::vector<std::shared_ptr<const SourceDigests>> aheads = {DigestSource(*reader),
                                                                     from_check.Result()};
   ASSERT_TRUE(aheads[0] && aheads[1]);
