@@ -362,11 +362,11 @@ class FullWriter {
     return PlaceChain(c, rows, h.stamp);
   }
 
-  // The key with every table id it holds (in a holder column) renumbered.
-  std::string RenumberedKey(const TableDef& t, const std::string& name, const PhysicalIndex& p,
-                            std::string key) const {
+  // The key with every table id it holds (in a holder column, of holders) renumbered.
+  std::string RenumberedKey(const TableDef& t, const std::vector<size_t>& holders,
+                            const PhysicalIndex& p, std::string key) const {
     if (ids_.empty()) return key;
-    for (size_t h : HolderColumns(t, name)) {
+    for (size_t h : holders) {
       for (size_t k = 0; k < p.columns.size(); ++k) {
         if (p.columns[k] != t.columns[h].number) continue;
         std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
@@ -393,8 +393,9 @@ class FullWriter {
       IndexTree tree = ReadIndexTree(db_, t, li.physical);
       // The order of the keys as they will be written: renumbered ids sort differently.
       std::vector<std::pair<std::string, uint32_t>> keys;
+      const std::vector<size_t> holders = HolderColumns(t, name);
       for (const IndexEntry& e : tree.entries) {
-        keys.push_back({RenumberedKey(t, name, t.physical[li.physical], e.key), e.row.Packed()});
+        keys.push_back({RenumberedKey(t, holders, t.physical[li.physical], e.key), e.row.Packed()});
       }
       std::sort(keys.begin(), keys.end());
       std::unordered_map<uint32_t, size_t> rank;
@@ -571,13 +572,14 @@ class FullWriter {
     const PhysicalIndex& p = t.physical[i];
     std::vector<std::string> entries;
     entries.reserve(tree.entries.size());
+    const std::vector<size_t> holders = HolderColumns(t, out.name);
     for (const IndexEntry& e : tree.entries) {
       auto it = std::lower_bound(moved.begin(), moved.end(), std::make_pair(e.row.Packed(), 0u));
       if (it == moved.end() || it->first != e.row.Packed()) {
         db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
                              ", not a live row");
       }
-      entries.push_back(RenumberedKey(t, out.name, p, e.key) +
+      entries.push_back(RenumberedKey(t, holders, p, e.key) +
                         RowPointerBe(RowPointer::FromLe(it->second)));
     }
     std::sort(entries.begin(), entries.end());
