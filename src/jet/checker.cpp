@@ -1,13 +1,13 @@
 #include "jet/checker.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "jet/index.h"
-#include "jet/long_value.h"
-#include "jet/page_role.h"
+#include "jet/page_walk.h"
 #include "jet/rows.h"
 #include "jet/slot_set.h"
 #include "jet/table_def.h"
@@ -26,17 +26,15 @@ bool CheckReport::Consistent() const {
 
 namespace {
 
-struct Owner {
-  PageRole role = PageRole::kNone;
-  uint32_t table = 0;  // TDEF page
-};
-
-class Checker {
+class Checker : public PageVisitor {
  public:
-  explicit Checker(Database& db)
-      : db_(db), owners_(db.PageCount()), keep_(db.PageCount()), live_rows_(db.PageCount()) {}
-
-  CheckReport Run() {
+  explicit Checker(Database& db, CheckObserver* observer = nullptr)
+      : db_(db),
+        observer_(observer),
+        l_(db.GetLayout()),
+        owners_(db.PageCount()),
+        keep_(db.PageCount()),
+        live_rows_(db.PageCount()) {
     report_.version = db_.GetHeader().version;
     report_.page_size = db_.PageSize();
     report_.page_count = db_.PageCount();
@@ -46,27 +44,10 @@ class Checker {
               "-byte pages: " + std::to_string(db_.TrailingBytes()) +
               (db_.TrailingBytes() == 1 ? " trailing byte ignored" : " trailing bytes ignored"));
     }
-    Claim(0, PageRole::kHeader, 0, "header");
-    Claim(1, PageRole::kMapHost, 0, "global usage map");
-    UsageMap global;
-    bool have_global = Guard([&] { global = ReadGlobalMap(db_); });
-    std::unordered_map<uint32_t, std::string> by_tdef;
-    for (const CatalogEntry& e : db_.Catalog()) {
-      auto [it, fresh] = by_tdef.emplace(e.id, e.name);
-      if (!fresh) {
-        Add(Severity::kError, e.id,
-            "catalogue: table \"" + e.name + "\" has the same definition page as \"" + it->second +
-                "\"");
-        continue;
-      }
-      CheckTable(e);
-    }
-    // Definition fields no reader needs come after what the tables' contents showed.
-    for (Finding& f : deferred_) report_.findings.push_back(std::move(f));
-    if (have_global) {
-      for (uint32_t b : global.bitmap_pages) Claim(b, PageRole::kBitmap, 0, "global usage map");
-      CompareGlobal(global);
-    }
+  }
+
+  // After the walk.
+  CheckReport Finish() {
     CountTablePages();
     uint32_t keep = 0;
     for (uint32_t p = 0; p < db_.PageCount(); ++p) keep += keep_[p] ? 1 : 0;
@@ -74,83 +55,178 @@ class Checker {
     return std::move(report_);
   }
 
- private:
-  void Add(Severity s, int64_t page, std::string text) {
-    report_.findings.push_back({s, page, std::move(text)});
-  }
+  // --- the walk -----------------------------------------------------------------------------
 
-  // Runs a step; a JetError becomes one finding.
-  template <typename F>
-  bool Guard(F&& f) {
-    try {
-      f();
-      return true;
-    } catch (const JetError& e) {
-      Add(Severity::kError, e.Page(), e.Text());
-      return false;
+  void OnError(const JetError& e) override { Add(Severity::kError, e.Page(), e.Text()); }
+
+  // What rows reach is checked against the maps that list it, not claimed again.
+  void Claim(uint32_t pn, PageRole role, uint32_t table, Reach reach,
+             const std::string& what) override {
+    if (reach == Reach::kRow) return;
+    if (pn < keep_.size()) {
+      keep_[pn] = keep_[pn] || (role != PageRole::kData && role != PageRole::kLongValue);
+    }
+    const Owner held = pn < owners_.size() ? owners_[pn] : Owner{};
+    switch (owners_.Claim(pn, role, table, Sharing::kStrict)) {
+      case PageOwners::Outcome::kFirst:
+      case PageOwners::Outcome::kAgain:
+        return;
+      case PageOwners::Outcome::kBeyondEnd:
+        Add(Severity::kError, pn, what + ": page beyond end of file");
+        return;
+      case PageOwners::Outcome::kConflict:
+        Add(Severity::kError, pn,
+            std::string("claimed twice: as ") + PageRoleName(held.role) + " of table definition " +
+                std::to_string(held.table) + " and as " + PageRoleName(role) + " (" + what + ")");
+        return;
     }
   }
 
-  void Claim(uint32_t pn, PageRole role, uint32_t table, const std::string& what) {
-    if (pn >= owners_.size()) {
-      Add(Severity::kError, pn, what + ": page beyond end of file");
-      return;
-    }
-    Owner& o = owners_[pn];
-    keep_[pn] = keep_[pn] || (role != PageRole::kData && role != PageRole::kLongValue);
-    if (o.role == PageRole::kNone) {
-      o = {role, table};
-      return;
-    }
-    if (o.role == PageRole::kMapHost && role == PageRole::kMapHost) return;  // hosts are shared
-    if (o.role == role && o.table == table && role == PageRole::kTableDef) return;
-    Add(Severity::kError, pn,
-        std::string("claimed twice: as ") + PageRoleName(o.role) + " of table definition " +
-            std::to_string(o.table) + " and as " + PageRoleName(role) + " (" + what + ")");
+  bool OnDuplicateTable(const CatalogEntry& e, const std::string& first) override {
+    Add(Severity::kError, e.id,
+        "catalogue: table \"" + e.name + "\" has the same definition page as \"" + first + "\"");
+    return false;
   }
 
-  // The pages a map lists, ascending, once each.
-  std::vector<uint32_t> ClaimMap(const UsageMap& m, uint32_t table, const std::string& what) {
-    if (m.present) Claim(m.where.page, PageRole::kMapHost, table, what);
-    for (uint32_t b : m.bitmap_pages) Claim(b, PageRole::kBitmap, table, what);
+  void OnTable(const CatalogEntry& e, const TableDef& t) override {
+    // The live rows of the table, a bit per slot: index entries must each reach one.
+    live_count_ = 0;
+    live_pages_.clear();
+    observing_ = observer_ && observer_->Begin(e, t);
+  }
+
+  void OnTableEnd(const CatalogEntry& e, const TableDef* t) override {
+    if (observing_) {
+      observing_ = false;
+      observer_->End();
+    }
+    TableSummary sum;
+    sum.name = e.name;
+    sum.tdef = e.id;
+    sum.type = e.type;
+    sum.system = e.System();
+    if (t) {
+      sum.live_rows = live_count_;
+      for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
+      CheckDefinition(*t, "table \"" + e.name + "\"");
+    }
+    report_.tables.push_back(sum);
+  }
+
+  // Definition fields no reader needs come after what the tables' contents showed.
+  void OnTablesDone() override {
+    for (Finding& f : deferred_) report_.findings.push_back(std::move(f));
+  }
+
+  void OnMap(const UsageMap& m, MapUse use, uint32_t, const std::string& what) override {
     if (m.beyond_eof) {
       Add(Severity::kError, m.where.page,
           what + " at " + jet::Describe(m.where) + ": lists page " +
               std::to_string(m.first_beyond_eof) + " beyond end of file (" +
               std::to_string(m.beyond_eof) + " pages)");
     }
-    std::vector<uint32_t> pages = m.pages;
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    return pages;
+    if (use == MapUse::kIndex) in_tree_.assign(m.pages.size(), false);
   }
 
-  void CheckTable(const CatalogEntry& e) {
-    TableSummary sum;
-    sum.name = e.name;
-    sum.tdef = e.id;
-    sum.type = e.type;
-    sum.system = e.System();
-    TableDef t;
-    if (!Guard([&] { t = ReadTableDef(db_, e.id); })) {
-      report_.tables.push_back(sum);
-      return;
+  void OnFreeSpaceMap(const TableDef&, const std::string& tname, const std::vector<uint32_t>& free,
+                      const std::vector<uint32_t>& owned) override {
+    for (uint32_t p : free) {
+      if (!std::binary_search(owned.begin(), owned.end(), p)) {
+        Add(Severity::kError, p,
+            tname + " free-space map lists the page, its owned-pages map does not");
+      }
     }
-    const std::string tname = "table \"" + e.name + "\"";
-    for (uint32_t p : t.chain) Claim(p, PageRole::kTableDef, t.page, tname);
-    // The live rows of the table, a bit per slot: index entries must each reach one.
-    live_count_ = 0;
-    live_pages_.clear();
-    Guard([&] { CheckRows(t, tname); });
-    sum.live_rows = live_count_;
-    for (size_t i = 0; i < t.physical.size(); ++i) {
-      Guard([&] { CheckIndex(t, i, tname); });
-    }
-    for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
-    CheckDefinition(t, tname);
-    report_.tables.push_back(sum);
   }
 
+  void OnListedLongValuePage(uint32_t p) override {
+    DataPage d = ParseDataPage(db_, p, "long-value page");
+    if (d.owner != kLvalOwner) {
+      db_.Fail(p, "long-value page: owner " + Hex(d.owner) + ", expected \"LVAL\"");
+    }
+    CheckFreeSpace(d);
+  }
+
+  void OnDataPage(const TableDef& t, const DataPage& d) override {
+    if (d.owner != t.page) {
+      db_.Fail(d.number, "data page: owner " + std::to_string(d.owner) +
+                             ", expected table definition page " + std::to_string(t.page));
+    }
+    CheckFreeSpace(d);
+  }
+
+  void OnRow(const TableDef& t, const LiveRow& r) override {
+    if (!t.physical.empty()) {
+      if (live_pages_.empty() || live_pages_.back() != r.header.page) {
+        live_pages_.push_back(r.header.page);
+      }
+      live_rows_.Insert(r.header);
+    }
+    ++live_count_;
+    keep_[r.header.page] = true;
+    keep_[r.data.page] = true;
+    if (observing_) observer_->Row(r);
+  }
+
+  void OnUnknownTypeData(const TableDef& t, const std::string&, const Column& c,
+                         const LiveRow& r) override {
+    if (!unknown_reported_.insert(t.page).second) return;
+    Add(Severity::kWarning, r.header.page,
+        "column \"" + c.name + "\" of table definition " + std::to_string(t.page) +
+            " has the unknown type " + Hex(c.type) + " and holds data (" + jet::Describe(r.header) +
+            "); a compactor must not assume it pointer-free");
+  }
+
+  void OnLongValue(const TableDef&, const Column& c, const LiveRow& r,
+                   const std::vector<uint32_t>& pages,
+                   const std::vector<uint32_t>* allowed) override {
+    for (uint32_t p : pages) {
+      keep_[p] = true;
+      if (!allowed || !std::binary_search(allowed->begin(), allowed->end(), p)) {
+        db_.Fail(p, "long-value page: used by column \"" + c.name + "\" (" +
+                        jet::Describe(r.header) + ") but not in its owned-pages map");
+      }
+    }
+  }
+
+  void OnIndexPage(const TableDef&, size_t, uint32_t p, const UsageMap& m,
+                   const std::string& what) override {
+    const std::vector<uint32_t>& mapped = m.pages;
+    auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
+    const size_t k = static_cast<size_t>(at - mapped.begin());
+    if (at == mapped.end() || *at != p || in_tree_[k]) {
+      db_.Fail(p, "index page: in the tree of " + what + " but not in its usage map");
+    }
+    in_tree_[k] = true;
+  }
+
+  void OnIndexTree(const TableDef& t, size_t i, const UsageMap& m, const IndexTree& tree,
+                   const std::string& what) override {
+    if (observing_) observer_->Index(i, tree);
+    const PhysicalIndex& pi = t.physical[i];
+    auto missing = std::find(in_tree_.begin(), in_tree_.end(), false);
+    if (missing != in_tree_.end()) {
+      db_.Fail(m.pages[static_cast<size_t>(missing - in_tree_.begin())],
+               "index page: in the usage map of " + what + " but not in its tree");
+    }
+    for (size_t k = 0; k < tree.entries.size(); ++k) {
+      const RowPointer rp = tree.entries[k].row;
+      if (!live_rows_.Contains(rp)) {
+        db_.Fail(tree.entries[k].leaf, "index page: " + what + " entry " + std::to_string(k) +
+                                           " points at " + jet::Describe(rp) + ", not a live row");
+      }
+    }
+    if (pi.IgnoreNulls() ? tree.entries.size() > live_count_ : tree.entries.size() != live_count_) {
+      db_.Fail(pi.root, "index page: " + what + " has " + std::to_string(tree.entries.size()) +
+                            " entries for " + std::to_string(live_count_) + " live rows");
+    }
+  }
+
+  void OnGlobalMap(const UsageMap& global) override { CompareGlobal(global); }
+
+ private:
+  void Add(Severity s, int64_t page, std::string text) {
+    report_.findings.push_back({s, page, std::move(text)});
+  }
   // Fields a compaction carries over without needing them itself: the table type, the counts
   // against their lists, the constants every definition holds. Findings go to deferred_.
   void CheckDefinition(const TableDef& t, const std::string& tname) {
@@ -230,7 +306,7 @@ class Checker {
 
   void CountTablePages() {
     std::unordered_map<uint32_t, uint32_t> count;
-    for (const Owner& o : owners_) {
+    for (const Owner& o : owners_.All()) {
       if (o.role != PageRole::kNone && o.role != PageRole::kMapHost &&
           o.role != PageRole::kHeader) {
         ++count[o.table];
@@ -239,140 +315,13 @@ class Checker {
     for (TableSummary& t : report_.tables) t.pages = count[t.tdef];
   }
 
-  void CheckRows(const TableDef& t, const std::string& tname) {
-    const Layout& l = db_.GetLayout();
-    UsageMap owned = ReadUsageMap(db_, t.owned_map, tname + " owned-pages map");
-    const std::vector<uint32_t> data_pages = ClaimMap(owned, t.page, tname + " owned-pages map");
-    for (uint32_t p : data_pages) Claim(p, PageRole::kData, t.page, tname + " owned-pages map");
-    UsageMap free_map = ReadUsageMap(db_, t.free_map, tname + " free-space map");
-    for (uint32_t p : ClaimMap(free_map, t.page, tname + " free-space map")) {
-      if (!std::binary_search(data_pages.begin(), data_pages.end(), p)) {
-        Add(Severity::kError, p,
-            tname + " free-space map lists the page, its owned-pages map does not");
-      }
-    }
-    // Long-value columns: the pages each may use.
-    std::unordered_map<uint16_t, std::vector<uint32_t>> lv_pages;
-    for (const LongValueMaps& m : t.long_value_maps) {
-      std::string what = tname + " column " + std::to_string(m.column) + " long-value map";
-      UsageMap om = ReadUsageMap(db_, m.owned, what);
-      lv_pages[m.column] = ClaimMap(om, t.page, what);
-      UsageMap fm = ReadUsageMap(db_, m.free, what);
-      ClaimMap(fm, t.page, what);
-      for (uint32_t p : lv_pages[m.column]) {
-        Claim(p, PageRole::kLongValue, t.page, what);
-        Guard([&] {
-          DataPage d = ParseDataPage(db_, p, "long-value page");
-          if (d.owner != kLvalOwner) {
-            db_.Fail(p, "long-value page: owner " + Hex(d.owner) + ", expected \"LVAL\"");
-          }
-          CheckFreeSpace(d, l);
-        });
-      }
-    }
-    for (uint32_t p : data_pages) {
-      Guard([&] {
-        DataPage d = ParseDataPage(db_, p, "data page");
-        if (d.owner != t.page) {
-          db_.Fail(p, "data page: owner " + std::to_string(d.owner) +
-                          ", expected table definition page " + std::to_string(t.page));
-        }
-        CheckFreeSpace(d, l);
-        for (size_t s = 0; s < d.slots.size(); ++s) {
-          if (!d.slots[s].Live()) continue;
-          LiveRow r = FollowRow(db_, t, d, s);
-          if (!t.physical.empty()) {
-            if (live_pages_.empty() || live_pages_.back() != p) live_pages_.push_back(p);
-            live_rows_.Insert(r.header);
-          }
-          ++live_count_;
-          keep_[r.header.page] = true;
-          keep_[r.data.page] = true;
-          CheckLongValues(t, r, lv_pages);
-        }
-      });
-    }
-  }
-
-  void CheckFreeSpace(const DataPage& d, const Layout& l) {
+  void CheckFreeSpace(const DataPage& d) {
+    const Layout& l = l_;
     uint32_t used = l.data_header + 2u * static_cast<uint32_t>(d.slots.size());
     for (const Slot& s : d.slots) used += s.Length();
     if (d.free_space != l.page_size - used) {
       db_.Fail(d.number, "data page: free space " + std::to_string(d.free_space) + ", rows leave " +
                              std::to_string(l.page_size - used));
-    }
-  }
-
-  static bool KnownType(uint8_t type) {
-    return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
-  }
-
-  void CheckLongValues(const TableDef& t, const LiveRow& r,
-                       const std::unordered_map<uint16_t, std::vector<uint32_t>>& lv_pages) {
-    CrackedRow cr = CrackRow(db_, t, r);
-    for (size_t k = 0; k < t.columns.size(); ++k) {
-      const Column& c = t.columns[k];
-      const ColumnData& d = cr.columns[k];
-      if (!c.Fixed() && !KnownType(c.type) && d.present && d.size > 0 &&
-          unknown_reported_.insert(t.page).second) {
-        Add(Severity::kWarning, r.header.page,
-            "column \"" + c.name + "\" of table definition " + std::to_string(t.page) +
-                " has the unknown type " + Hex(c.type) + " and holds data (" +
-                jet::Describe(r.header) + "); a compactor must not assume it pointer-free");
-      }
-      if (!c.IsLongValue() || !d.present) continue;
-      std::vector<uint32_t> pages;
-      ReadLongValue(
-          db_, d.data, d.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &pages);
-      auto allowed = lv_pages.find(c.number);
-      for (uint32_t p : pages) {
-        keep_[p] = true;
-        if (allowed == lv_pages.end() ||
-            !std::binary_search(allowed->second.begin(), allowed->second.end(), p)) {
-          db_.Fail(p, "long-value page: used by column \"" + c.name + "\" (" +
-                          jet::Describe(r.header) + ") but not in its owned-pages map");
-        }
-      }
-    }
-  }
-
-  void CheckIndex(const TableDef& t, size_t i, const std::string& tname) {
-    const PhysicalIndex& pi = t.physical[i];
-    std::string what = tname + " index " + std::to_string(i);
-    for (const LogicalIndex& li : t.logical) {
-      if (li.physical == i) {
-        what = tname + " index \"" + li.name + "\"";
-        break;
-      }
-    }
-    UsageMap m = ReadUsageMap(db_, pi.map, what + " usage map");
-    const std::vector<uint32_t> mapped = ClaimMap(m, t.page, what + " usage map");
-    std::vector<bool> in_tree(mapped.size(), false);
-    IndexTree tree = ReadIndexTree(db_, t, i);
-    for (uint32_t p : tree.pages) {
-      Claim(p, PageRole::kIndex, t.page, what);
-      auto at = std::lower_bound(mapped.begin(), mapped.end(), p);
-      const size_t k = static_cast<size_t>(at - mapped.begin());
-      if (at == mapped.end() || *at != p || in_tree[k]) {
-        db_.Fail(p, "index page: in the tree of " + what + " but not in its usage map");
-      }
-      in_tree[k] = true;
-    }
-    auto missing = std::find(in_tree.begin(), in_tree.end(), false);
-    if (missing != in_tree.end()) {
-      db_.Fail(mapped[static_cast<size_t>(missing - in_tree.begin())],
-               "index page: in the usage map of " + what + " but not in its tree");
-    }
-    for (size_t k = 0; k < tree.entries.size(); ++k) {
-      const RowPointer rp = tree.entries[k].row;
-      if (!live_rows_.Contains(rp)) {
-        db_.Fail(tree.entries[k].leaf, "index page: " + what + " entry " + std::to_string(k) +
-                                           " points at " + jet::Describe(rp) + ", not a live row");
-      }
-    }
-    if (pi.IgnoreNulls() ? tree.entries.size() > live_count_ : tree.entries.size() != live_count_) {
-      db_.Fail(pi.root, "index page: " + what + " has " + std::to_string(tree.entries.size()) +
-                            " entries for " + std::to_string(live_count_) + " live rows");
     }
   }
 
@@ -405,18 +354,52 @@ class Checker {
   }
 
   Database& db_;
-  std::vector<Owner> owners_;
+  CheckObserver* observer_;
+  bool observing_ = false;  // the observer wants the current table
+  const Layout& l_;
+  PageOwners owners_;
   std::vector<bool> keep_;               // pages a page-level compaction keeps
   std::set<uint32_t> unknown_reported_;  // tables already warned about unknown types
   std::vector<Finding> deferred_;        // definition findings, reported after the tables
   SlotSet live_rows_;                    // headers of the current table's live rows (indexed)
   std::vector<uint32_t> live_pages_;     // the pages live_rows_ has bits on
   uint64_t live_count_ = 0;
+  std::vector<bool> in_tree_;  // per page of the current index's map: in its tree
   CheckReport report_;
 };
 
 }  // namespace
 
-CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+CheckReport CheckDatabase(Database& db) {
+  Checker c(db);
+  WalkPages(db, c, WalkOptions{});
+  return c.Finish();
+}
+
+CheckReport CheckDatabase(Database& db, CheckObserver& observer) {
+  Checker c(db, &observer);
+  WalkPages(db, c, WalkOptions{});
+  return c.Finish();
+}
+
+CheckReport CheckDatabase(Database& db, InventoryResult* inventory) {
+  Checker c(db);
+  std::unique_ptr<InventoryVisitor> collector = NewInventoryVisitor(db);
+  PairedVisitor both(c, *collector);
+  WalkPages(db, both, InventoryVisitor::Options());
+  CheckReport report = c.Finish();
+  *inventory = InventoryResult{};
+  if (!report.Consistent()) return report;
+  inventory->available = true;
+  inventory->error = both.SecondError();
+  if (!inventory->error) {
+    try {
+      inventory->inventory = collector->Finish();
+    } catch (...) {
+      inventory->error = std::current_exception();
+    }
+  }
+  return report;
+}
 
 }  // namespace orvelle::jet

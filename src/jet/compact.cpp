@@ -259,16 +259,18 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   // The structural check of the source runs on its own reader while the first copy is written:
   // no copy is verified, let alone published, before it passed, and its verdict comes before
   // whatever the writer made of a damaged file.
-  // A source that passed also has its tables digested on that reader for the comparison.
+  // The check also digests the tables it reads, for the comparison: a source that passed is
+  // read once on that reader.
   std::shared_ptr<const SourceDigests> ahead;
   std::future<std::string> source_damage = std::async(std::launch::async, [&]() -> std::string {
     try {
       auto reader = Database::OpenFile(source, password);
-      CheckReport report = CheckDatabase(*reader);
+      SourceDigester digests(*reader);
+      CheckReport report = CheckDatabase(*reader, digests);
       for (const Finding& f : report.findings) {
         if (f.severity == Severity::kError) return f.Describe();
       }
-      ahead = DigestSource(*reader);
+      ahead = digests.Result();
       return std::string();
     } catch (const JetError& e) {
       return e.Detail();

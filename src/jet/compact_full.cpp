@@ -362,11 +362,11 @@ class FullWriter {
     return PlaceChain(c, rows, h.stamp);
   }
 
-  // The key with every table id it holds (in a holder column) renumbered.
-  std::string RenumberedKey(const TableDef& t, const std::string& name, const PhysicalIndex& p,
-                            std::string key) const {
+  // The key with every table id it holds (in a holder column, of holders) renumbered.
+  std::string RenumberedKey(const TableDef& t, const std::vector<size_t>& holders,
+                            const PhysicalIndex& p, std::string key) const {
     if (ids_.empty()) return key;
-    for (size_t h : HolderColumns(t, name)) {
+    for (size_t h : holders) {
       for (size_t k = 0; k < p.columns.size(); ++k) {
         if (p.columns[k] != t.columns[h].number) continue;
         std::optional<size_t> at = KeySegmentOffset(t, p, k, key);
@@ -393,8 +393,9 @@ class FullWriter {
       IndexTree tree = ReadIndexTree(db_, t, li.physical);
       // The order of the keys as they will be written: renumbered ids sort differently.
       std::vector<std::pair<std::string, uint32_t>> keys;
+      const std::vector<size_t> holders = HolderColumns(t, name);
       for (const IndexEntry& e : tree.entries) {
-        keys.push_back({RenumberedKey(t, name, t.physical[li.physical], e.key), e.row.Packed()});
+        keys.push_back({RenumberedKey(t, holders, t.physical[li.physical], e.key), e.row.Packed()});
       }
       std::sort(keys.begin(), keys.end());
       std::unordered_map<uint32_t, size_t> rank;
@@ -447,19 +448,33 @@ class FullWriter {
     std::map<uint16_t, ColumnPages> columns;
     const std::vector<size_t> holders = HolderColumns(t, out.name);
     const std::string tname = "table " + std::to_string(t.page);
+    // Rows of a table without id holders, long values or columns of unknown types are copied
+    // as they are: nothing in them needs their columns found.
+    const bool plain_rows =
+        holders.empty() && std::none_of(t.columns.begin(), t.columns.end(), [](const Column& c) {
+          return c.IsLongValue() || (!c.Fixed() && !KnownVariableType(c.type));
+        });
     std::vector<uint32_t> spaced;
-    std::vector<Image> page_rows;
+    // The rows of the page being filled, one after the other, and where each starts.
+    Image page_bytes;
+    std::vector<size_t> row_starts;
+    std::vector<RowImage> images;
+    CrackedRow cr;  // reused from row to row
     Packer pack{capacity};
     auto close_page = [&](uint32_t page) {
       const uint32_t pos = data_at[page];
       Image& img = NewImage(pos, kPageData);
       Store32(img.data() + 4, out.id);
-      std::vector<RowImage> images;
-      for (const Image& r : page_rows) images.push_back({r.data(), r.size(), 0});
+      images.clear();
+      for (size_t i = 0; i < row_starts.size(); ++i) {
+        const size_t end = i + 1 < row_starts.size() ? row_starts[i + 1] : page_bytes.size();
+        images.push_back({page_bytes.data() + row_starts[i], end - row_starts[i], 0});
+      }
       if (!LayOutRows(l_, img.data(), images)) db_.Fail(pos, "rows do not fit");
       if (Le16(img.data() + 2) >= ps_ / 4) spaced.push_back(pos);
       Flush(pos);
-      page_rows.clear();
+      page_bytes.clear();
+      row_starts.clear();
     };
     auto place = [&](const LiveRow& r) {
       if (r.size + 2 > capacity) db_.Fail(r.data.page, "row larger than a page");
@@ -471,12 +486,16 @@ class FullWriter {
         const RowPointer to{data_at[pack.pages - 1], static_cast<uint8_t>(pack.count - 1)};
         moved.push_back({r.header.Packed(), to.Packed()});
       }
-      Image bytes(r.bytes, r.bytes + r.size);
-      CrackedRow cr = CrackRow(db_, t, r);
+      const size_t start = page_bytes.size();
+      row_starts.push_back(start);
+      page_bytes.insert(page_bytes.end(), r.bytes, r.bytes + r.size);
+      if (plain_rows) return;
+      uint8_t* bytes = page_bytes.data() + start;
+      CrackRow(db_, t, r, cr);
       for (size_t k : holders) {
         const ColumnData& cd = cr.columns[k];
         if (!cd.present || cd.size != 4) continue;
-        Store32(bytes.data() + (cd.data - r.bytes), MapTableId(ids_, Le32(cd.data)));
+        Store32(bytes + (cd.data - r.bytes), MapTableId(ids_, Le32(cd.data)));
       }
       for (size_t k = 0; k < t.columns.size(); ++k) {
         const Column& c = t.columns[k];
@@ -494,9 +513,8 @@ class FullWriter {
             db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &lv_pages,
             &lv_rows);
         RowPointer to = MoveLongValue(columns[c.number], h, lv_rows, c.name);
-        Store32(bytes.data() + (cd.data - r.bytes) + 4, to.Packed());
+        Store32(page_bytes.data() + start + (cd.data - r.bytes) + 4, to.Packed());
       }
-      page_rows.push_back(std::move(bytes));
     };
     uint64_t placed = 0;
     if (keyed) {
@@ -554,13 +572,14 @@ class FullWriter {
     const PhysicalIndex& p = t.physical[i];
     std::vector<std::string> entries;
     entries.reserve(tree.entries.size());
+    const std::vector<size_t> holders = HolderColumns(t, out.name);
     for (const IndexEntry& e : tree.entries) {
       auto it = std::lower_bound(moved.begin(), moved.end(), std::make_pair(e.row.Packed(), 0u));
       if (it == moved.end() || it->first != e.row.Packed()) {
         db_.Fail(e.leaf, "index " + std::to_string(i) + " points at " + Describe(e.row) +
                              ", not a live row");
       }
-      entries.push_back(RenumberedKey(t, out.name, p, e.key) +
+      entries.push_back(RenumberedKey(t, holders, p, e.key) +
                         RowPointerBe(RowPointer::FromLe(it->second)));
     }
     std::sort(entries.begin(), entries.end());

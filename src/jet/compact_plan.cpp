@@ -4,10 +4,7 @@
 #include <cstring>
 
 #include "jet/index.h"
-#include "jet/long_value.h"
-#include "jet/rows.h"
-#include "jet/table_def.h"
-#include "jet/usage_map.h"
+#include "jet/page_walk.h"
 
 namespace orvelle::jet {
 
@@ -18,50 +15,86 @@ uint32_t PageInventory::LiveCount() const {
 
 namespace {
 
-constexpr int kMaxOverflowHops = 16;
-
-// Variable columns of these types are known to hold no page pointers (or long values).
-bool KnownType(uint8_t type) {
-  return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
-}
-
-class Collector {
+class Collector : public InventoryVisitor {
  public:
-  explicit Collector(Database& db) : db_(db), l_(db.GetLayout()) {
+  explicit Collector(Database& db) : db_(db), l_(db.GetLayout()), owners_(db.PageCount()) {
     inv_.page_count = db.PageCount();
-    inv_.roles.assign(db.PageCount(), PageRole::kNone);
   }
 
-  PageInventory Run() {
-    Claim(0, PageRole::kHeader, "header");
-    Claim(1, PageRole::kMapHost, "global usage map");
-    AddMap({1, 0}, true, "global usage map");
-    for (const CatalogEntry& e : db_.Catalog()) AddTable(e);
+  PageInventory Finish() override {
+    inv_.roles.resize(inv_.page_count);
+    for (uint32_t pn = 0; pn < inv_.page_count; ++pn) inv_.roles[pn] = owners_[pn].role;
     FindOrphanMaps();
     return std::move(inv_);
   }
 
- private:
-  void Claim(uint32_t pn, PageRole role, const std::string& what) {
-    if (pn >= inv_.page_count) db_.Fail(pn, what + ": page beyond end of file");
-    PageRole& r = inv_.roles[pn];
-    if (r == PageRole::kNone || r == role) {
-      r = role;
-      return;
+  // --- the walk: every problem ends it --------------------------------------------------------
+
+  void OnError(const JetError&) override { throw; }
+
+  // Only what the walk reaches is live; pages a map lists may hold nothing.
+  void Claim(uint32_t pn, PageRole role, uint32_t table, Reach reach,
+             const std::string& what) override {
+    if (reach == Reach::kListed) return;
+    const PageRole held = pn < owners_.size() ? owners_[pn].role : PageRole::kNone;
+    switch (owners_.Claim(pn, role, table, Sharing::kSameRole)) {
+      case PageOwners::Outcome::kFirst:
+      case PageOwners::Outcome::kAgain:
+        return;
+      case PageOwners::Outcome::kBeyondEnd:
+        db_.Fail(pn, what + ": page beyond end of file");
+      case PageOwners::Outcome::kConflict:
+        db_.Fail(pn, std::string("claimed twice: as ") + PageRoleName(held) + " and as " +
+                         PageRoleName(role) + " (" + what + ")");
     }
-    db_.Fail(pn, std::string("claimed twice: as ") + PageRoleName(r) + " and as " +
-                     PageRoleName(role) + " (" + what + ")");
   }
 
+  bool OnDuplicateTable(const CatalogEntry&, const std::string&) override { return true; }
+
+  void OnTable(const CatalogEntry&, const TableDef& t) override {
+    inv_.table_defs.push_back({t.chain, DefinitionFields(t)});
+  }
+
+  void OnMap(const UsageMap& m, MapUse, uint32_t, const std::string&) override {
+    if (m.present) AddMap(m, false);
+  }
+  // The global map's row as a table's map too (a damaged definition) stays a table's map: the
+  // writer rebuilds it from the pages it lists, as it did when the global map was read first.
+  void OnGlobalMap(const UsageMap& global) override {
+    if (!inv_.maps.count(global.where.Packed())) AddMap(global, true);
+  }
+
+  void OnOverflowPointer(uint32_t page, uint32_t offset) override {
+    Field(page, offset, PointerForm::kRowLe);
+  }
+
+  void OnUnknownTypeData(const TableDef&, const std::string& tname, const Column& c,
+                         const LiveRow& r) override {
+    db_.Fail(r.header.page, tname + " column \"" + c.name + "\" has the unknown type " +
+                                Hex(c.type) + " and holds data (" + Describe(r.header) +
+                                "); its values might name pages, which cannot be moved safely");
+  }
+
+  void OnLongValuePointer(uint32_t page, uint32_t offset) override {
+    Field(page, offset, PointerForm::kRowLe);
+  }
+  void OnLongValueLink(uint32_t page, uint32_t offset) override {
+    Field(page, offset, PointerForm::kRowLe);
+  }
+
+  void OnIndexPage(const TableDef&, size_t, uint32_t pn, const UsageMap&,
+                   const std::string&) override {
+    IndexFields(pn);
+  }
+
+ private:
   void Field(uint32_t pn, uint32_t offset, PointerForm form) {
     inv_.fields[pn].push_back({offset, form});
   }
 
-  // Records the map row at rp; returns the pages it lists (old numbers, all of them).
-  std::vector<uint32_t> AddMap(RowPointer rp, bool global, const std::string& what) {
-    if (rp.IsNull()) return {};
-    UsageMap m = global ? ReadGlobalMap(db_) : ReadUsageMap(db_, rp, what);
-    Claim(rp.page, PageRole::kMapHost, what);
+  // Records the map row m was read from; its host and bitmap pages are claimed already.
+  void AddMap(const UsageMap& m, bool global) {
+    const RowPointer rp = m.where;
     MapRowInfo& info = inv_.maps[rp.Packed()];
     info.where = rp;
     info.global = global;
@@ -78,38 +111,7 @@ class Collector {
         if (base >= inv_.page_count) continue;
         uint32_t pn = Le32(row + 1 + 4 * i);
         info.slots[i] = pn;
-        if (pn == 0) continue;
-        Claim(pn, PageRole::kBitmap, what);
-        inv_.bitmap_owner[pn] = rp.Packed();
-      }
-    }
-    return m.pages;
-  }
-
-  void AddTable(const CatalogEntry& e) {
-    TableDef t = ReadTableDef(db_, e.id);
-    const std::string tname = "table \"" + e.name + "\"";
-    for (uint32_t p : t.chain) Claim(p, PageRole::kTableDef, tname);
-    inv_.table_defs.push_back({t.chain, DefinitionFields(t)});
-    std::vector<uint32_t> owned = AddMap(t.owned_map, false, tname + " owned-pages map");
-    AddMap(t.free_map, false, tname + " free-space map");
-    for (const LongValueMaps& m : t.long_value_maps) {
-      AddMap(m.owned, false, tname + " long-value map");
-      AddMap(m.free, false, tname + " long-value map");
-    }
-    for (size_t i = 0; i < t.physical.size(); ++i) {
-      std::string what = tname + " index " + std::to_string(i);
-      AddMap(t.physical[i].map, false, what + " usage map");
-      IndexTree tree = ReadIndexTree(db_, t, i);
-      for (uint32_t p : tree.pages) {
-        Claim(p, PageRole::kIndex, what);
-        IndexFields(p);
-      }
-    }
-    for (uint32_t pn : owned) {
-      DataPage d = ParseDataPage(db_, pn, "data page");
-      for (size_t s = 0; s < d.slots.size(); ++s) {
-        if (d.slots[s].Live()) AddRow(t, tname, d, s);
+        if (pn != 0) inv_.bitmap_owner[pn] = rp.Packed();
       }
     }
   }
@@ -179,48 +181,6 @@ class Collector {
     });
   }
 
-  // A live row: its overflow pointers (#7), long-value pointers (#8) and chain links (#9).
-  void AddRow(const TableDef& t, const std::string& tname, const DataPage& d, size_t s) {
-    Claim(d.number, PageRole::kData, tname);
-    DataPage cur = d;
-    size_t slot = s;
-    for (int hop = 0; cur.slots[slot].flags & kRowOverflowHeader; ++hop) {
-      if (hop > kMaxOverflowHops) db_.Fail(d.number, "data page: overflow chain too long");
-      Field(cur.number, cur.slots[slot].offset, PointerForm::kRowLe);
-      RowPointer to = RowPointer::FromLe(Le32(cur.Row(slot)));
-      cur = ParseDataPage(db_, to.page, "overflow row");
-      if (to.row >= cur.slots.size()) db_.Fail(to.page, "overflow row: row does not exist");
-      Claim(to.page, PageRole::kData, tname);
-      slot = to.row;
-    }
-    LiveRow r = FollowRow(db_, t, d, s);
-    CrackedRow cr = CrackRow(db_, t, r);
-    for (size_t k = 0; k < t.columns.size(); ++k) {
-      const Column& c = t.columns[k];
-      const ColumnData& cd = cr.columns[k];
-      if (!c.Fixed() && !KnownType(c.type) && cd.present && cd.size > 0) {
-        db_.Fail(r.header.page, tname + " column \"" + c.name + "\" has the unknown type " +
-                                    Hex(c.type) + " and holds data (" + Describe(r.header) +
-                                    "); its values might name pages, which cannot be moved safely");
-      }
-      if (!c.IsLongValue() || !cd.present) continue;
-      std::vector<uint32_t> pages;
-      ReadLongValue(
-          db_, cd.data, cd.size, r.data.page, c.name, [](const uint8_t*, size_t) {}, &pages);
-      LongValueHeader h = ParseLongValueHeader(db_, cd.data, cd.size, r.data.page, c.name);
-      if (h.kind == kLvInline) continue;
-      Field(r.data.page, static_cast<uint32_t>(cd.data - r.page->data()) + 4, PointerForm::kRowLe);
-      for (uint32_t p : pages) Claim(p, PageRole::kLongValue, tname + " column \"" + c.name + "\"");
-      if (h.kind != kLvChain) continue;
-      RowPointer rp = h.first;
-      for (size_t n = 0; n < pages.size() && !rp.IsNull(); ++n) {
-        DataPage lp = ParseDataPage(db_, rp.page, "long-value page");
-        Field(rp.page, lp.slots.at(rp.row).offset, PointerForm::kRowLe);
-        rp = RowPointer::FromLe(Le32(lp.Row(rp.row)));
-      }
-    }
-  }
-
   void FindOrphanMaps() {
     for (uint32_t pn = 0; pn < inv_.page_count; ++pn) {
       if (inv_.roles[pn] != PageRole::kMapHost) continue;
@@ -238,6 +198,7 @@ class Collector {
 
   Database& db_;
   const Layout& l_;
+  PageOwners owners_;
   PageInventory inv_;
 };
 
@@ -523,7 +484,21 @@ class Writer {
 
 }  // namespace
 
-PageInventory CollectInventory(Database& db) { return Collector(db).Run(); }
+WalkOptions InventoryVisitor::Options() {
+  WalkOptions options;
+  options.row_pages = true;
+  return options;
+}
+
+std::unique_ptr<InventoryVisitor> NewInventoryVisitor(Database& db) {
+  return std::make_unique<Collector>(db);
+}
+
+PageInventory CollectInventory(Database& db) {
+  Collector c(db);
+  WalkPages(db, c, InventoryVisitor::Options());
+  return c.Finish();
+}
 
 Relocation PackDown(const PageInventory& inv, uint32_t gap) {
   Relocation r;

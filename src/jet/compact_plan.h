@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <unordered_map>
 #include <vector>
 
 #include "jet/database.h"
 #include "jet/page_role.h"
+#include "jet/page_walk.h"
 
 namespace orvelle::jet {
 
@@ -37,8 +39,8 @@ struct MapRowInfo {
 };
 
 // Everything relocation needs to know about one database. Built from a file that the
-// structural checker accepted; collecting re-reads every structure and throws JetError on any
-// inconsistency instead of guessing.
+// structural checker accepted, by a walk of its own or by the checker's (see checker.h);
+// collecting throws JetError on any inconsistency instead of guessing.
 struct PageInventory {
   uint32_t page_count = 0;
   std::vector<PageRole> roles;                                     // per old page
@@ -61,6 +63,16 @@ struct PageInventory {
 };
 
 PageInventory CollectInventory(Database& db);
+
+// The visitor CollectInventory walks with, for a walk shared with other visitors (the
+// structural checker's; see checker.h).
+class InventoryVisitor : public PageVisitor {
+ public:
+  static WalkOptions Options();  // what the walk must report to it
+  // After the walk: the inventory, or JetError as CollectInventory throws it.
+  virtual PageInventory Finish() = 0;
+};
+std::unique_ptr<InventoryVisitor> NewInventoryVisitor(Database& db);
 
 // Where every live page goes. Fixed pages keep their numbers; the others keep their order.
 struct Relocation {

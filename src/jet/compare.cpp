@@ -200,35 +200,58 @@ std::string IndexName(const TableDef& t, size_t i) {
 
 // The digest of a live row: its bytes with long-value pointers cleared and ids mapped, and the
 // digest of each long value it names.
-Digest RowDigest(Database& db, const TableDef& t, const LiveRow& r,
-                 const std::vector<size_t>& holders, const TableIdMap* ids) {
-  CrackedRow cr = CrackRow(db, t, r);
-  std::vector<uint8_t> bytes(r.bytes, r.bytes + r.size);
-  Hasher d;
-  for (size_t k = 0; k < t.columns.size(); ++k) {
-    const Column& c = t.columns[k];
-    const ColumnData& cd = cr.columns[k];
-    if (!c.IsLongValue() || !cd.present) continue;
-    Hasher value;
-    ReadLongValue(
-        db, cd.data, cd.size, r.data.page, c.name,
-        [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
-    size_t at = static_cast<size_t>(cd.data - r.bytes);
-    if ((cd.data[3] & 0xC0) != kLvInline)
-      std::fill(bytes.begin() + at + 4, bytes.begin() + at + 8, 0);
-    d.Add(value.Finish());
+class RowDigester {
+ public:
+  RowDigester(Database& db, const TableDef& t, const std::vector<size_t>& holders,
+              const TableIdMap* ids)
+      : db_(db), t_(t), holders_(holders), ids_(ids && !holders.empty() ? ids : nullptr) {
+    has_long_values_ = std::any_of(t.columns.begin(), t.columns.end(),
+                                   [](const Column& c) { return c.IsLongValue(); });
   }
-  if (ids) {
-    for (size_t k : holders) {
-      const ColumnData& cd = cr.columns[k];
-      if (!cd.present || cd.size != 4) continue;
-      size_t at = static_cast<size_t>(cd.data - r.bytes);
-      PutLe32(bytes.data() + at, MapTableId(*ids, Le32(cd.data)));
+
+  Digest operator()(const LiveRow& r) {
+    Hasher d;
+    // Without long values or ids to map, the digest is that of the row's bytes as they are.
+    if (!has_long_values_ && !ids_) {
+      d.Add(r.bytes, r.size);
+      return d.Finish();
     }
+    CrackRow(db_, t_, r, cracked_);
+    bytes_.assign(r.bytes, r.bytes + r.size);
+    for (size_t k = 0; k < t_.columns.size(); ++k) {
+      const Column& c = t_.columns[k];
+      const ColumnData& cd = cracked_.columns[k];
+      if (!c.IsLongValue() || !cd.present) continue;
+      Hasher value;
+      ReadLongValue(
+          db_, cd.data, cd.size, r.data.page, c.name,
+          [&](const uint8_t* p, size_t n) { value.Add(p, n); }, nullptr);
+      size_t at = static_cast<size_t>(cd.data - r.bytes);
+      if ((cd.data[3] & 0xC0) != kLvInline)
+        std::fill(bytes_.begin() + at + 4, bytes_.begin() + at + 8, 0);
+      d.Add(value.Finish());
+    }
+    if (ids_) {
+      for (size_t k : holders_) {
+        const ColumnData& cd = cracked_.columns[k];
+        if (!cd.present || cd.size != 4) continue;
+        size_t at = static_cast<size_t>(cd.data - r.bytes);
+        PutLe32(bytes_.data() + at, MapTableId(*ids_, Le32(cd.data)));
+      }
+    }
+    d.Add(bytes_.data(), bytes_.size());
+    return d.Finish();
   }
-  d.Add(bytes.data(), bytes.size());
-  return d.Finish();
-}
+
+ private:
+  Database& db_;
+  const TableDef& t_;
+  const std::vector<size_t>& holders_;
+  const TableIdMap* ids_;
+  bool has_long_values_ = false;
+  CrackedRow cracked_;          // reused from row to row
+  std::vector<uint8_t> bytes_;  // likewise
+};
 
 // The key of an index entry with the table ids of holder columns mapped (mapped: the key
 // positions of those columns).
@@ -294,62 +317,96 @@ struct SourceDigests {
 
 namespace {
 
-// Reads every row and index of t into multiset digests. holders are t's id-holding columns;
-// ids, when given, maps the table ids they hold (in rows and in index keys) before digesting.
-TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& holders,
-                    const TableIdMap* ids) {
-  TableSums sums;
-  std::vector<std::pair<uint32_t, Digest>> cache;  // header RP -> row digest
-  bool cached = !t.physical.empty();
-  bool ordered = true;
-  ForEachLiveRow(db, t, [&](const LiveRow& r) {
-    const Digest d = RowDigest(db, t, r, holders, ids);
-    sums.rows.Add(d);
-    if (!cached) return;
-    if (cache.size() >= compare_cached_rows) {
-      cached = false;
-      std::vector<std::pair<uint32_t, Digest>>().swap(cache);
+// Turns the rows and index trees of t, as they are read, into multiset digests: Row for every
+// live row, then Index for each physical index in turn, then Finish. holders are t's
+// id-holding columns; ids, when given, maps the table ids they hold (in rows and in index keys)
+// before digesting.
+class TableSummariser {
+ public:
+  TableSummariser(Database& db, const TableDef& t, std::vector<size_t> holders,
+                  const TableIdMap* ids)
+      : db_(db),
+        t_(t),
+        holders_(std::move(holders)),
+        ids_(ids),
+        digest_(db, t, holders_, ids),
+        cached_(!t.physical.empty()) {}
+
+  void Row(const LiveRow& r) {
+    const Digest d = digest_(r);
+    sums_.rows.Add(d);
+    if (!cached_) return;
+    if (cache_.size() >= compare_cached_rows) {
+      cached_ = false;
+      std::vector<std::pair<uint32_t, Digest>>().swap(cache_);
       return;
     }
-    ordered = ordered && (cache.empty() || cache.back().first < r.header.Packed());
-    cache.push_back({r.header.Packed(), d});
-  });
-  if (t.physical.empty()) return sums;
-  if (!ordered) {
-    std::sort(cache.begin(), cache.end(),
-              [](const auto& x, const auto& y) { return x.first < y.first; });
+    ordered_ = ordered_ && (cache_.empty() || cache_.back().first < r.header.Packed());
+    cache_.push_back({r.header.Packed(), d});
   }
-  std::vector<uint32_t> owned;  // without the cache: the data pages a live row can be on
-  if (!cached) owned = ReadUsageMap(db, t.owned_map, "table owned-pages map").pages;
-  auto row_at = [&](RowPointer rp) -> std::optional<Digest> {
-    if (cached) {
-      auto it = std::lower_bound(cache.begin(), cache.end(), rp.Packed(),
-                                 [](const auto& e, uint32_t v) { return e.first < v; });
-      if (it == cache.end() || it->first != rp.Packed()) return std::nullopt;
-      return it->second;
+
+  // Index i's entries; the rows are all in.
+  void Index(size_t i, const IndexTree& tree) {
+    if (!rows_done_) {
+      rows_done_ = true;
+      if (!ordered_) {
+        std::sort(cache_.begin(), cache_.end(),
+                  [](const auto& x, const auto& y) { return x.first < y.first; });
+      }
+      // Without the cache: the data pages a live row can be on.
+      if (!cached_) owned_ = ReadUsageMap(db_, t_.owned_map, "table owned-pages map").pages;
     }
-    if (!std::binary_search(owned.begin(), owned.end(), rp.page)) return std::nullopt;
-    DataPage d = ParseDataPage(db, rp.page, "data page");
-    if (rp.row >= d.slots.size() || !d.slots[rp.row].Live()) return std::nullopt;
-    return RowDigest(db, t, FollowRow(db, t, d, rp.row), holders, ids);
-  };
-  for (size_t i = 0; i < t.physical.size(); ++i) {
-    const PhysicalIndex& p = t.physical[i];
-    const std::vector<size_t> mapped = MappedKeyColumns(t, p, holders, ids);
-    IndexTree tree = ReadIndexTree(db, t, i);
+    const PhysicalIndex& p = t_.physical[i];
+    const std::vector<size_t> mapped = MappedKeyColumns(t_, p, holders_, ids_);
     MultisetDigest entries;
     for (const IndexEntry& e : tree.entries) {
-      std::optional<Digest> row = row_at(e.row);
+      std::optional<Digest> row = RowAt(e.row);
       if (!row) {
-        sums.faults.push_back(IndexName(t, i) + " has an entry for " + Describe(e.row) +
-                              ", not a live row");
+        sums_.faults.push_back(IndexName(t_, i) + " has an entry for " + Describe(e.row) +
+                               ", not a live row");
         continue;
       }
-      entries.Add(EntryDigest(MappedKey(t, p, mapped, ids, e.key), *row));
+      entries.Add(EntryDigest(MappedKey(t_, p, mapped, ids_, e.key), *row));
     }
-    sums.indexes.push_back(entries);
+    sums_.indexes.push_back(entries);
   }
-  return sums;
+
+  TableSums Finish() { return std::move(sums_); }
+
+ private:
+  std::optional<Digest> RowAt(RowPointer rp) {
+    if (cached_) {
+      auto it = std::lower_bound(cache_.begin(), cache_.end(), rp.Packed(),
+                                 [](const auto& e, uint32_t v) { return e.first < v; });
+      if (it == cache_.end() || it->first != rp.Packed()) return std::nullopt;
+      return it->second;
+    }
+    if (!std::binary_search(owned_.begin(), owned_.end(), rp.page)) return std::nullopt;
+    DataPage d = ParseDataPage(db_, rp.page, "data page");
+    if (rp.row >= d.slots.size() || !d.slots[rp.row].Live()) return std::nullopt;
+    return digest_(FollowRow(db_, t_, d, rp.row));
+  }
+
+  Database& db_;
+  const TableDef& t_;
+  const std::vector<size_t> holders_;
+  const TableIdMap* ids_;
+  RowDigester digest_;
+  TableSums sums_;
+  std::vector<std::pair<uint32_t, Digest>> cache_;  // header RP -> row digest
+  bool cached_;
+  bool ordered_ = true;
+  bool rows_done_ = false;
+  std::vector<uint32_t> owned_;
+};
+
+// Reads every row and index of t into multiset digests (see TableSummariser).
+TableSums Summarise(Database& db, const TableDef& t, const std::vector<size_t>& holders,
+                    const TableIdMap* ids) {
+  TableSummariser sums(db, t, holders, ids);
+  ForEachLiveRow(db, t, [&](const LiveRow& r) { sums.Row(r); });
+  for (size_t i = 0; i < t.physical.size(); ++i) sums.Index(i, ReadIndexTree(db, t, i));
+  return sums.Finish();
 }
 
 // The sorted digests behind TableSums, to say how many differ: read only when two tables
@@ -363,8 +420,9 @@ TableImage Load(Database& db, const TableDef& t, const std::vector<size_t>& hold
                 const TableIdMap* ids) {
   TableImage img;
   std::unordered_map<uint32_t, Digest> by_row;  // header RP -> row digest
+  RowDigester digest(db, t, holders, ids);
   ForEachLiveRow(db, t, [&](const LiveRow& r) {
-    const Digest d = RowDigest(db, t, r, holders, ids);
+    const Digest d = digest(r);
     img.rows.push_back(d);
     by_row[r.header.Packed()] = d;
   });
@@ -492,6 +550,59 @@ std::shared_ptr<const SourceDigests> DigestSource(Database& a) {
     out->tables.emplace(e.id, Summarise(a, t, {}, nullptr));
   }
   return out;
+}
+
+struct SourceDigester::Table {
+  uint32_t id = 0;
+  TableSummariser sums;
+};
+
+SourceDigester::SourceDigester(Database& a) : db_(a), out_(std::make_shared<SourceDigests>()) {}
+
+SourceDigester::~SourceDigester() = default;
+
+template <typename F>
+void SourceDigester::Guarded(F&& f) {
+  if (failed_) return;
+  try {
+    f();
+  } catch (const std::exception&) {
+    failed_ = true;
+    table_.reset();
+  }
+}
+
+bool SourceDigester::Begin(const CatalogEntry& e, const TableDef& t) {
+  bool wanted = false;
+  Guarded([&] {
+    if (!HolderColumns(t, e.name).empty()) return;
+    table_.reset(new Table{e.id, TableSummariser(db_, t, {}, nullptr)});
+    wanted = true;
+  });
+  return wanted;
+}
+
+void SourceDigester::Row(const LiveRow& r) {
+  Guarded([&] {
+    if (table_) table_->sums.Row(r);
+  });
+}
+
+void SourceDigester::Index(size_t i, const IndexTree& tree) {
+  Guarded([&] {
+    if (table_) table_->sums.Index(i, tree);
+  });
+}
+
+void SourceDigester::End() {
+  Guarded([&] {
+    if (table_) out_->tables.emplace(table_->id, table_->sums.Finish());
+  });
+  table_.reset();
+}
+
+std::shared_ptr<const SourceDigests> SourceDigester::Result() const {
+  return failed_ ? nullptr : out_;
 }
 
 }  // namespace orvelle::jet

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/table_ids.h"
 
@@ -53,5 +54,29 @@ CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
 // changes: computed while the copy is being written, they spare the comparison reading the
 // source again. Throws JetError when a cannot be read.
 std::shared_ptr<const SourceDigests> DigestSource(Database& a);
+
+// The same digests taken from a structural check of a (CheckDatabase(a, digester)), which
+// reads every row and index tree anyway: the file is read once for both.
+class SourceDigester : public CheckObserver {
+ public:
+  explicit SourceDigester(Database& a);
+  ~SourceDigester() override;
+  bool Begin(const CatalogEntry& e, const TableDef& t) override;
+  void Row(const LiveRow& r) override;
+  void Index(size_t i, const IndexTree& tree) override;
+  void End() override;
+  // The digests, or null when one of them could not be taken (the caller then reads the
+  // source itself). Meaningful only when the check found the file sound.
+  std::shared_ptr<const SourceDigests> Result() const;
+
+ private:
+  struct Table;
+  template <typename F>
+  void Guarded(F&& f);
+  Database& db_;
+  std::shared_ptr<SourceDigests> out_;
+  std::unique_ptr<Table> table_;  // the table being digested
+  bool failed_ = false;
+};
 
 }  // namespace orvelle::jet

@@ -224,10 +224,22 @@ const std::vector<Mutation>& Mutations() {
 void ExpectMutationsCaught(const std::string& path) {
   const std::string image = ReadBytes(path);
   auto original = Open("original", image);
+  // The original's digests taken ahead, by themselves and by its structural check, on a
+  // reader of their own.
+  auto reader = Open("original", image);
+  SourceDigester from_check(*reader);
+  ASSERT_TRUE(CheckDatabase(*reader, from_check).Consistent());
+  const std::vector<std::shared_ptr<const SourceDigests>> aheads = {DigestSource(*reader),
+                                                                    from_check.Result()};
+  ASSERT_TRUE(aheads[0] && aheads[1]);
   {
     auto same = Open("copy", image);
     CompareReport r = CompareDatabases(*original, *same);
     EXPECT_TRUE(r.Equivalent()) << Joined(r);
+    for (const auto& ahead : aheads) {
+      r = CompareDatabases(*original, *same, TableIdMap{}, ahead.get());
+      EXPECT_TRUE(r.Equivalent()) << Joined(r);
+    }
   }
   for (const Mutation& m : Mutations()) {
     SCOPED_TRACE(m.what);
@@ -244,6 +256,12 @@ void ExpectMutationsCaught(const std::string& path) {
     CompareReport reread = CompareDatabases(*original, *copy);
     compare_cached_rows = cached;
     EXPECT_EQ(reread.differences, r.differences);
+    // So do digests of the original taken ahead.
+    const CompareReport fresh = CompareDatabases(*original, *copy, TableIdMap{});
+    for (const auto& ahead : aheads) {
+      EXPECT_EQ(CompareDatabases(*original, *copy, TableIdMap{}, ahead.get()).differences,
+                fresh.differences);
+    }
   }
 }
 

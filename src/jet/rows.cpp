@@ -182,8 +182,13 @@ void ForEachLiveRow(Database& db, const TableDef& t,
 }
 
 CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
-  const bool jet3 = db.GetLayout().jet3;
   CrackedRow cr;
+  CrackRow(db, t, row, cr);
+  return cr;
+}
+
+void CrackRow(Database& db, const TableDef& t, const LiveRow& row, CrackedRow& cr) {
+  const bool jet3 = db.GetLayout().jet3;
   cr.where = row.header;
   cr.data = row.data;
   cr.row_size = row.size;
@@ -254,6 +259,7 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
   for (size_t k = 0; k < t.columns.size(); ++k) {
     const Column& col = t.columns[k];
     ColumnData& out = cr.columns[k];
+    out = ColumnData();
     bool bit = col.number < c && (b[mask_at + col.number / 8] >> (col.number % 8)) & 1;
     if (col.type == kBool) {
       out.present = bit;
@@ -277,7 +283,6 @@ CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row) {
       out.size = entries[col.var_index + 1] - entries[col.var_index];
     }
   }
-  return cr;
 }
 
 }  // namespace orvelle::jet

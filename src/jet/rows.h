@@ -92,5 +92,7 @@ struct CrackedRow {
 };
 
 CrackedRow CrackRow(Database& db, const TableDef& t, const LiveRow& row);
+// The same into cr, whose storage is reused: a scan cracks every row into one CrackedRow.
+void CrackRow(Database& db, const TableDef& t, const LiveRow& row, CrackedRow& cr);
 
 }  // namespace orvelle::jet
