@@ -51,8 +51,9 @@ CompareReport CompareDatabases(Database& a, Database& b, const TableIdMap& ids,
                                const SourceDigests* ahead = nullptr);
 
 // The row and index digests of every table of a that holds no table ids, which no renumbering
-// changes: computed while the copy is being written, they spare the comparison reading the
-// source again. Throws JetError when a cannot be read.
+// changes: taken while the copy is being written, they spare the comparison reading the source
+// again. Throws JetError when a cannot be read. (A compaction takes them from the source's
+// check, below; this reads them on their own.)
 std::shared_ptr<const SourceDigests> DigestSource(Database& a);
 
 // The same digests taken from a structural check of a (CheckDatabase(a, digester)), which
