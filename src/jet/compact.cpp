@@ -264,7 +264,7 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
   std::shared_ptr<const SourceDigests> ahead;
   std::future<std::string> source_damage = std::async(std::launch::async, [&]() -> std::string {
     try {
-      auto reader = Database::OpenFile(source, password);
+      auto reader = Database::OpenFile(source, password, *in);
       SourceDigester digests(*reader);
       CheckReport report = CheckDatabase(*reader, digests);
       for (const Finding& f : report.findings) {
@@ -340,12 +340,14 @@ CompactResult CompactDatabase(const std::string& source, const std::string& targ
     // The structural check and the comparison run at once, each on its own reader; the check's
     // verdict comes first, as a comparison of a broken copy may fail in any way.
     try {
-      auto out = Database::OpenFile(temp.Path(), password);
+      // Page 0 is copied as it is, so the copy's page keys are the source's: derived once (for
+      // a password-encrypted file that takes up to a second), for every reader of either.
+      auto out = Database::OpenFile(temp.Path(), password, *in);
       if (out->GetHeader().office.has_value() != in->GetHeader().office.has_value()) {
         throw fail("the compacted copy is not encrypted as the database is");
       }
       std::future<CheckReport> checked = std::async(std::launch::async, [&] {
-        auto reader = Database::OpenFile(temp.Path(), password);
+        auto reader = Database::OpenFile(temp.Path(), password, *in);
         return CheckDatabase(*reader);
       });
       std::optional<CompareReport> compared;

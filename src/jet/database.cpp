@@ -75,9 +75,15 @@ std::unique_ptr<Database> Database::OpenFile(const std::string& path, const std:
   return std::make_unique<Database>(OpenFileSource(path), password);
 }
 
+std::unique_ptr<Database> Database::OpenFile(const std::string& path, const std::string& password,
+                                             const Database& keys_from) {
+  return std::make_unique<Database>(OpenFileSource(path), password, &keys_from);
+}
+
 Database::~Database() = default;
 
-Database::Database(std::unique_ptr<ByteSource> source, const std::string& password)
+Database::Database(std::unique_ptr<ByteSource> source, const std::string& password,
+                   const Database* keys_from)
     : source_(std::move(source)) {
   uint64_t size = source_->Size();
   std::vector<uint8_t> first(static_cast<size_t>(std::min<uint64_t>(size, 4096)));
@@ -94,8 +100,15 @@ Database::Database(std::unique_ptr<ByteSource> source, const std::string& passwo
   page_count_ =
       static_cast<uint32_t>(std::min<uint64_t>(pages, std::numeric_limits<uint32_t>::max()));
   if (header_.office) {
-    office_ = std::make_unique<const OfficeCipher>(*header_.office, header_.database_key, password,
-                                                   source_->Name());
+    if (keys_from && keys_from->office_ && keys_from->office_page0_ == first &&
+        keys_from->office_password_ == password) {
+      office_ = keys_from->office_;
+    } else {
+      office_ = std::make_shared<const OfficeCipher>(*header_.office, header_.database_key,
+                                                     password, source_->Name());
+    }
+    office_page0_ = std::move(first);
+    office_password_ = password;
   }
 }
 

@@ -78,8 +78,14 @@ class Database {
   // wrong or missing password.
   static std::unique_ptr<Database> OpenFile(const std::string& path,
                                             const std::string& password = std::string());
-  explicit Database(std::unique_ptr<ByteSource> source,
-                    const std::string& password = std::string());
+  // The same, taking the page keys of keys_from instead of deriving them again when both files
+  // have the same page 0 byte for byte and keys_from was opened with the same password: the
+  // derivation is a function of those alone. For the readers of one file on several threads,
+  // and for a copy that keeps its source's page 0.
+  static std::unique_ptr<Database> OpenFile(const std::string& path, const std::string& password,
+                                            const Database& keys_from);
+  explicit Database(std::unique_ptr<ByteSource> source, const std::string& password = std::string(),
+                    const Database* keys_from = nullptr);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -114,7 +120,11 @@ class Database {
   std::unique_ptr<ByteSource> source_;
   Header header_;
   Layout layout_;
-  std::unique_ptr<const OfficeCipher> office_;  // password-encrypted ACE files
+  // Password-encrypted ACE files: the page keys (shared by the readers keys_from lent them to),
+  // the raw page 0 and the password they come from.
+  std::shared_ptr<const OfficeCipher> office_;
+  std::vector<uint8_t> office_page0_;
+  std::string office_password_;
   uint32_t page_count_ = 0;
   uint64_t trailing_ = 0;
   // LRU cache of decoded pages; the list holds page numbers, most recent first.

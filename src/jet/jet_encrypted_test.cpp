@@ -93,6 +93,40 @@ TEST(JetEncrypted, ReadsAndChecksEachSchemeWithItsPassword) {
   }
 }
 
+// Every user table's rows, table by table.
+std::vector<std::vector<std::vector<std::string>>> AllRows(Database& db) {
+  std::vector<std::vector<std::vector<std::string>>> out;
+  for (const std::string& table : test::UserTables(db))
+    out.push_back(test::OwnDump(db, table).rows);
+  return out;
+}
+
+// A reader may take the page keys of another (the readers of one file, or a copy that keeps its
+// source's page 0) only when both have the same page 0 and the same password: given the keys of
+// another file, it derives its own, and a wrong password is refused whatever it is lent.
+TEST(JetEncrypted, BorrowsPageKeysOnlyForTheSamePageZeroAndPassword) {
+  std::vector<Encrypted> dbs = EncryptedDatabases();
+  ORVELLE_REQUIRE_CORPUS(dbs);
+  ASSERT_GE(dbs.size(), 2u);
+  for (size_t i = 0; i < dbs.size(); ++i) {
+    const Encrypted& e = dbs[i];
+    const Encrypted& other = dbs[(i + 1) % dbs.size()];
+    SCOPED_TRACE(e.name + " lent the keys of " + other.name);
+    Database own(MemorySource(e.name, e.bytes), e.password);
+    const auto rows = AllRows(own);
+    Database same(MemorySource(e.name, e.bytes), e.password);
+    Database foreign(MemorySource(other.name, other.bytes), other.password);
+    for (const Database* lender : {&same, &foreign}) {
+      Database db(MemorySource(e.name, e.bytes), e.password, lender);
+      CheckReport r = CheckDatabase(db);
+      EXPECT_TRUE(r.Consistent()) << (r.findings.empty() ? "" : r.findings.front().Describe());
+      EXPECT_EQ(AllRows(db), rows);
+      EXPECT_THROW(Database(MemorySource(e.name, e.bytes), e.password + "x", lender),
+                   PasswordError);
+    }
+  }
+}
+
 // The copy opens with the password and no other, holds what the input holds, keeps page 0 (and
 // with it the descriptor) byte for byte, and is encrypted page by page.
 void ExpectEncryptedCopy(const Encrypted& e, const std::string& in, const std::string& out) {
