@@ -219,7 +219,8 @@ int InspectFolder(const std::string& folder, const std::string& password) {
 int Compare(const std::string& a, const std::string& b, const std::string& password) {
   try {
     auto da = Database::OpenFile(a, password);
-    auto db = Database::OpenFile(b, password);
+    // A compacted copy keeps the page 0 of its source, and with it the page keys.
+    auto db = Database::OpenFile(b, password, *da);
     CompareReport r = CompareDatabases(*da, *db);
     for (const std::string& line : r.matched) std::cout << "same: " << line << "\n";
     for (const std::string& d : r.differences) std::cout << "different: " << d << "\n";
