@@ -13,6 +13,7 @@
 
 #include "jet/index.h"
 #include "jet/long_value.h"
+#include "jet/page_walk.h"
 #include "jet/rows.h"
 #include "jet/slot_set.h"
 #include "jet/table_def.h"
@@ -42,11 +43,6 @@ std::string PageBe(uint32_t pn) {
   std::string s(4, '\0');
   for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(pn >> (24 - 8 * i));
   return s;
-}
-
-// Variable columns of these types hold no page pointers apart from long-value headers.
-bool KnownVariableType(uint8_t type) {
-  return (type >= kBool && type <= kMemo) || (type >= kGuid && type <= 0x14);
 }
 
 // A usage map to be written: the pages it lists (new numbers), and where its row pointer goes
@@ -452,7 +448,7 @@ class FullWriter {
     // as they are: nothing in them needs their columns found.
     const bool plain_rows =
         holders.empty() && std::none_of(t.columns.begin(), t.columns.end(), [](const Column& c) {
-          return c.IsLongValue() || (!c.Fixed() && !KnownVariableType(c.type));
+          return c.IsLongValue() || (!c.Fixed() && !KnownType(c.type));
         });
     std::vector<uint32_t> spaced;
     // The rows of the page being filled, one after the other, and where each starts.
@@ -500,7 +496,7 @@ class FullWriter {
       for (size_t k = 0; k < t.columns.size(); ++k) {
         const Column& c = t.columns[k];
         const ColumnData& cd = cr.columns[k];
-        if (!c.Fixed() && !KnownVariableType(c.type) && cd.present && cd.size > 0) {
+        if (!c.Fixed() && !KnownType(c.type) && cd.present && cd.size > 0) {
           throw FullCompactionRefused("column \"" + c.name + "\" of " + tname +
                                       " has the unknown type " + Hex(c.type));
         }
