@@ -36,8 +36,13 @@ xvfb_pid=
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
   xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$work/display")"
+  for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+  if [ ! -s "$work/display" ]; then
+    echo "windows-test: FAILED: Xvfb gave no display within 30 s" >&2
+    exit 1
+  fi
+  DISPLAY=":$(cat "$work/display")"
+  export DISPLAY
 fi
 # run_wine SECONDS PROGRAM ARGS...: a hung program costs at most SECONDS.
 run_wine() {
@@ -51,18 +56,45 @@ fail() { echo "windows-test: FAILED: $*" >&2; failures=$((failures + 1)); }
 
 plain="$work/prefix"
 prefixes+=("$plain")
-echo "windows-test: creating the Wine prefix"
-WINEPREFIX="$plain" wine wineboot -i >/dev/null 2>&1
-# Wine's own Tahoma and Marlett, which this Wine does not find by itself: the windows then
-# look as they do on Windows, caption buttons included.
-if [ -d /usr/share/wine/fonts ]; then
-  ln -sf /usr/share/wine/fonts/*.ttf "$plain/drive_c/windows/Fonts/"
+# set_up_prefix PREFIX: a fresh prefix with Wine's own fonts and desktop.
+set_up_prefix() {
+  local prefix=$1
+  WINEPREFIX="$prefix" timeout 300 wine wineboot -i || return 1
+  WINEPREFIX="$prefix" timeout 120 wineserver -w || return 1
+  [ -d "$prefix/drive_c/windows/system32" ] || return 1
+  # Wine's own Tahoma and Marlett, which this Wine does not find by itself: the windows then
+  # look as they do on Windows, caption buttons included.
+  if [ -d /usr/share/wine/fonts ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts" &&
+      ln -sf /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" || return 1
+  fi
+  # A desktop of Wine's own: it draws whole windows, caption bars included, with no window
+  # manager.
+  WINEPREFIX="$prefix" timeout 120 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop \
+    /d Default /f || return 1
+  WINEPREFIX="$prefix" timeout 120 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' \
+    /v Default /d 1280x1024 /f || return 1
+  WINEPREFIX="$prefix" timeout 120 wineserver -w
+}
+# A first start of Wine on a new machine can fail once: three tries, and the output of the last
+# failed one is shown.
+prefix_made=
+for try in 1 2 3; do
+  echo "windows-test: creating the Wine prefix (try $try)"
+  rm -rf "$plain"
+  if set_up_prefix "$plain" >"$work/prefix.log" 2>&1; then
+    prefix_made=1
+    break
+  fi
+  echo "windows-test: setting up the Wine prefix failed; its output:" >&2
+  tail -n 40 "$work/prefix.log" >&2 || true
+  WINEPREFIX="$plain" wineserver -k 2>/dev/null || true
+  sleep 2
+done
+if [ -z "$prefix_made" ]; then
+  echo "windows-test: FAILED: no Wine prefix could be set up" >&2
+  exit 1
 fi
-# A desktop of Wine's own: it draws whole windows, caption bars included, with no window manager.
-WINEPREFIX="$plain" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
-WINEPREFIX="$plain" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 \
-  /f >/dev/null
-WINEPREFIX="$plain" wineserver -w
 # A second prefix for the stand-in DAO engine, copied before anything is registered.
 engine_prefix="$work/prefix-engine"
 cp -a "$plain" "$engine_prefix"
