@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 
 #include "jet/bytes.h"
@@ -115,10 +116,18 @@ struct DefinitionImage {
   }
 };
 
-DefinitionImage Normalise(const Layout& l, const TableDef& t, const TableIdMap* ids) {
+// The fields are named only when named is set: they are needed only to describe a difference.
+DefinitionImage Normalise(const Layout& l, const TableDef& t, const TableIdMap* ids,
+                          bool named = false) {
   DefinitionImage d;
   d.bytes.assign(t.bytes.begin(), t.bytes.begin() + t.tdef_len);
-  auto field = [&](size_t at, std::string name) { d.fields.emplace_back(at, std::move(name)); };
+  auto field = [&](size_t at, const auto& name) {
+    if constexpr (std::is_invocable_v<decltype(name)>) {
+      if (named) d.fields.emplace_back(at, name());
+    } else {
+      if (named) d.fields.emplace_back(at, name);
+    }
+  };
   field(0, "page header");
   field(0x08, "definition length");
   if (!l.jet3) {
@@ -143,16 +152,16 @@ DefinitionImage Normalise(const Layout& l, const TableDef& t, const TableIdMap* 
   d.Zero(l.tdef_free_map, 4);
   for (size_t i = 0; i < t.physical.size(); ++i) {
     const PhysicalIndex& p = t.physical[i];
-    field(p.count_block, "count block of index " + std::to_string(i));
+    field(p.count_block, [&] { return "count block of index " + std::to_string(i); });
     d.Zero(p.count_block + 4, 4);  // unique-key count
-    field(p.block, "index " + std::to_string(i));
+    field(p.block, [&] { return "index " + std::to_string(i); });
     d.Zero(p.block + l.pidx_map, 4);
     d.Zero(p.block + l.pidx_root, 4);
   }
-  for (const Column& c : t.columns) field(c.block, "column \"" + c.name + "\"");
+  for (const Column& c : t.columns) field(c.block, [&] { return "column \"" + c.name + "\""; });
   field(t.column_names, "column names");
   for (const LogicalIndex& li : t.logical) {
-    field(li.block, "logical index \"" + li.name + "\"");
+    field(li.block, [&] { return "logical index \"" + li.name + "\""; });
     if (ids && li.block + l.lidx_rel_table + 4 <= d.bytes.size()) {
       PutLe32(d.bytes.data() + li.block + l.lidx_rel_table, MapTableId(*ids, li.rel_table));
     }
@@ -454,8 +463,12 @@ void CompareTable(Database& a, Database& b, const std::string& name, uint32_t id
                   const TableIdMap& ids, const SourceDigests* ahead, CompareReport& r) {
   const std::string what = "table \"" + name + "\"";
   TableDef da = ReadTableDef(a, id_a), db = ReadTableDef(b, id_b);
-  std::string def = DefinitionDifference(Normalise(a.GetLayout(), da, &ids),
-                                         Normalise(b.GetLayout(), db, nullptr));
+  const DefinitionImage image_a = Normalise(a.GetLayout(), da, &ids);
+  const DefinitionImage image_b = Normalise(b.GetLayout(), db, nullptr);
+  std::string def;
+  if (image_a.bytes != image_b.bytes) {
+    def = DefinitionDifference(Normalise(a.GetLayout(), da, &ids, true), image_b);
+  }
   if (!def.empty()) {
     r.differences.push_back(what + ": " + def);
     return;

@@ -26,27 +26,28 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
                    const std::function<void(const uint8_t*, size_t)>& sink,
                    std::vector<uint32_t>* pages, std::vector<RowPointer>* rows) {
   LongValueHeader h = ParseLongValueHeader(db, span, size, page, column);
-  std::string what = "long value of column \"" + column + "\"";
+  // Named only for an error: most values are read without one.
+  auto what = [&column] { return "long value of column \"" + column + "\""; };
   if (h.kind == kLvInline) {
     if (12ull + h.length > size) {
-      db.Fail(page, what + ": inline length " + std::to_string(h.length) + " beyond its " +
+      db.Fail(page, what() + ": inline length " + std::to_string(h.length) + " beyond its " +
                         std::to_string(size - 12) + " stored bytes");
     }
     sink(span + 12, h.length);
     return;
   }
-  if (h.kind == 0xC0) db.Fail(page, what + ": unknown kind 0xC0");
+  if (h.kind == 0xC0) db.Fail(page, what() + ": unknown kind 0xC0");
   auto lval_row = [&](RowPointer rp, const char* role) {
     DataPage d = ParseDataPage(db, rp.page, "long-value page");
     if (d.owner != kLvalOwner) {
       db.Fail(rp.page, std::string("long-value page: owner ") + Hex(d.owner) +
-                           ", expected \"LVAL\" (" + what + " at page " + std::to_string(page) +
+                           ", expected \"LVAL\" (" + what() + " at page " + std::to_string(page) +
                            ")");
     }
     if (rp.row >= d.slots.size() || !d.slots[rp.row].Live()) {
       db.Fail(rp.page, std::string("long-value page: ") + role + " row " + std::to_string(rp.row) +
                            " " + (rp.row >= d.slots.size() ? "does not exist" : "is deleted") +
-                           " (" + what + " at page " + std::to_string(page) + ")");
+                           " (" + what() + " at page " + std::to_string(page) + ")");
     }
     if (pages) pages->push_back(rp.page);
     if (rows) rows->push_back(rp);
@@ -57,7 +58,7 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
     const Slot& s = d.slots[h.first.row];
     if (s.Length() < h.length) {
       db.Fail(h.first.page, "long-value page: row " + std::to_string(h.first.row) + " holds " +
-                                std::to_string(s.Length()) + " bytes, " + what + " declares " +
+                                std::to_string(s.Length()) + " bytes, " + what() + " declares " +
                                 std::to_string(h.length));
     }
     sink(d.Row(h.first.row), h.length);
@@ -68,7 +69,7 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
   std::unordered_set<uint32_t> seen;
   while (true) {
     if (!seen.insert(rp.Packed()).second) {
-      db.Fail(rp.page, "long-value page: chain of " + what + " at page " + std::to_string(page) +
+      db.Fail(rp.page, "long-value page: chain of " + what() + " at page " + std::to_string(page) +
                            " loops back to " + Describe(rp));
     }
     DataPage d = lval_row(rp, "chain");
@@ -80,7 +81,7 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
     const uint8_t* row = d.Row(rp.row);
     size_t chunk = s.Length() - 4u;
     if (total + chunk > h.length) {
-      db.Fail(rp.page, "long-value page: chain of " + what + " holds more than the declared " +
+      db.Fail(rp.page, "long-value page: chain of " + what() + " holds more than the declared " +
                            std::to_string(h.length) + " bytes");
     }
     sink(row + 4, chunk);
@@ -90,9 +91,9 @@ void ReadLongValue(Database& db, const uint8_t* span, size_t size, uint32_t page
     rp = next;
   }
   if (total != h.length) {
-    db.Fail(h.first.page, "long-value page: chain of " + what + " at page " + std::to_string(page) +
-                              " holds " + std::to_string(total) + " bytes, declared " +
-                              std::to_string(h.length));
+    db.Fail(h.first.page, "long-value page: chain of " + what() + " at page " +
+                              std::to_string(page) + " holds " + std::to_string(total) +
+                              " bytes, declared " + std::to_string(h.length));
   }
 }
 
