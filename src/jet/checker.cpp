@@ -92,6 +92,8 @@ class Checker : public PageVisitor {
     // The live rows of the table, a bit per slot: index entries must each reach one.
     live_count_ = 0;
     live_pages_.clear();
+    overflow_targets_.clear();
+    errors_before_table_ = errors_;
     observing_ = observer_ && observer_->Begin(e, t);
   }
 
@@ -106,6 +108,7 @@ class Checker : public PageVisitor {
     sum.type = e.type;
     sum.system = e.System();
     if (t) {
+      CheckOverflowTargets(e);
       sum.live_rows = live_count_;
       for (uint32_t p : live_pages_) live_rows_.ClearPage(p);
       CheckDefinition(*t, "table \"" + e.name + "\"");
@@ -152,6 +155,12 @@ class Checker : public PageVisitor {
                              ", expected table definition page " + std::to_string(t.page));
     }
     CheckFreeSpace(d);
+    for (size_t s = 0; s < d.slots.size(); ++s) {
+      if (d.slots[s].OverflowTarget()) {
+        overflow_targets_.emplace(RowPointer{d.number, static_cast<uint8_t>(s)}.Packed(),
+                                  RowPointer{});
+      }
+    }
   }
 
   void OnRow(const TableDef& t, const LiveRow& r) override {
@@ -162,9 +171,38 @@ class Checker : public PageVisitor {
       live_rows_.Insert(r.header);
     }
     ++live_count_;
+    if (r.data.Packed() != r.header.Packed()) {
+      // Each overflow row belongs to one row: a second row that reaches it (a damaged pointer,
+      // or one that leads through another row's header) would be its copy, while the row it
+      // replaced stays unread.
+      RowPointer& from = overflow_targets_[r.data.Packed()];
+      if (!from.IsNull()) {
+        db_.Fail(r.header.page, "data page: row " + std::to_string(r.header.row) +
+                                    " leads to overflow row " + jet::Describe(r.data) + ", which " +
+                                    jet::Describe(from) + " leads to too");
+      }
+      from = r.header;
+    }
     keep_[r.header.page] = true;
     keep_[r.data.page] = true;
     if (observing_) observer_->Row(r);
+  }
+
+  // After the table's rows: an overflow row no row leads to holds bytes no reader shows.
+  // Rows an error broke off are not counted: their overflow rows are not reported again.
+  void CheckOverflowTargets(const CatalogEntry& e) {
+    if (errors_ != errors_before_table_) return;
+    std::vector<uint32_t> unread;
+    for (const auto& [target, from] : overflow_targets_) {
+      if (from.IsNull()) unread.push_back(target);
+    }
+    if (unread.empty()) return;
+    std::sort(unread.begin(), unread.end());
+    const RowPointer first = RowPointer::FromLe(unread.front());
+    Add(Severity::kError, first.page,
+        "table \"" + e.name + "\": overflow row " + jet::Describe(first) +
+            (unread.size() > 1 ? " and " + std::to_string(unread.size() - 1) + " more" : "") +
+            " reached from no row");
   }
 
   void OnUnknownTypeData(const TableDef& t, const std::string&, const Column& c,
@@ -225,6 +263,7 @@ class Checker : public PageVisitor {
 
  private:
   void Add(Severity s, int64_t page, std::string text) {
+    if (s == Severity::kError) ++errors_;
     report_.findings.push_back({s, page, std::move(text)});
   }
   // Fields a compaction carries over without needing them itself: the table type, the counts
@@ -364,6 +403,9 @@ class Checker : public PageVisitor {
   SlotSet live_rows_;                    // headers of the current table's live rows (indexed)
   std::vector<uint32_t> live_pages_;     // the pages live_rows_ has bits on
   uint64_t live_count_ = 0;
+  // The current table's overflow rows, each with the row that leads to it (null: none yet).
+  std::unordered_map<uint32_t, RowPointer> overflow_targets_;
+  size_t errors_ = 0, errors_before_table_ = 0;
   std::vector<bool> in_tree_;  // per page of the current index's map: in its tree
   CheckReport report_;
 };
