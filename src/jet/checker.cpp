@@ -188,7 +188,8 @@ class Checker : public PageVisitor {
     if (observing_) observer_->Row(r);
   }
 
-  // After the table's rows: an overflow row no row leads to holds bytes no reader shows.
+  // After the table's rows: an overflow row no row leads to is a row to a reader that scans
+  // overflow rows directly and to none that follows headers; a full compaction would drop it.
   // Rows an error broke off are not counted: their overflow rows are not reported again.
   void CheckOverflowTargets(const CatalogEntry& e) {
     if (errors_ != errors_before_table_) return;

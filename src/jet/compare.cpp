@@ -121,11 +121,13 @@ DefinitionImage Normalise(const Layout& l, const TableDef& t, const TableIdMap* 
                           bool named = false) {
   DefinitionImage d;
   d.bytes.assign(t.bytes.begin(), t.bytes.begin() + t.tdef_len);
+  // name: the text, or a function that makes it.
   auto field = [&](size_t at, const auto& name) {
+    if (!named) return;
     if constexpr (std::is_invocable_v<decltype(name)>) {
-      if (named) d.fields.emplace_back(at, name());
+      d.fields.emplace_back(at, name());
     } else {
-      if (named) d.fields.emplace_back(at, name);
+      d.fields.emplace_back(at, name);
     }
   };
   field(0, "page header");
