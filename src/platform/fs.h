@@ -167,8 +167,8 @@ class FileLock {
   bool Held() const { return held_; }
 
  private:
-  void* handle_ = nullptr;  // Windows: the mutex
-  int fd_ = -1;             // POSIX: the folder
+  [[maybe_unused]] void* handle_ = nullptr;  // Windows: the mutex
+  [[maybe_unused]] int fd_ = -1;             // POSIX: the folder
   bool held_ = false;
 };
 
