@@ -76,7 +76,7 @@ set_up_prefix() {
     /v Default /d 1280x1024 /f || return 1
   WINEPREFIX="$prefix" timeout 120 wineserver -w
 }
-# A first start of Wine on a new machine can fail once: three tries, and the output of the last
+# A first start of Wine on a new machine can fail once: three tries, and the output of each
 # failed one is shown.
 prefix_made=
 for try in 1 2 3; do
